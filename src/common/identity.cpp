@@ -1,0 +1,35 @@
+#include "common/identity.h"
+
+#include <cstdio>
+
+#include "common/hex.h"
+
+namespace vandry {
+
+std::string identityText(const HostIdentity& id)
+{
+    const std::uint32_t first = id[0] | (id[1] << 8) | (id[2] << 16) | (std::uint32_t{id[3]} << 24);
+    const unsigned second = id[4] | (id[5] << 8);
+    const unsigned third = id[6] | (id[7] << 8);
+    char text[40];
+    std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", first, second, third,
+                  id[8], id[9], id[10], id[11], id[12], id[13], id[14], id[15]);
+    return text;
+}
+
+std::string identityHex(const HostIdentity& id)
+{
+    return hexEncode(id);
+}
+
+std::optional<HostIdentity> identityFromHex(std::string_view hex)
+{
+    auto bytes = hexDecode(hex, 16);
+    if (!bytes)
+        return std::nullopt;
+    HostIdentity id{};
+    std::copy(bytes->begin(), bytes->end(), id.begin());
+    return id;
+}
+
+} // namespace vandry

@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+
+#include "common/hex.h"
+#include "common/identity.h"
+#include "common/text.h"
+
+using namespace vandry;
+
+TEST(HexCodec, EncodesLowerCaseAndDecodesEitherCase)
+{
+    const std::uint8_t bytes[] = {0x00, 0xAB, 0x7F};
+    EXPECT_EQ(hexEncode(bytes), "00ab7f");
+    auto decoded = hexDecode("00AB7fzz", 3);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ((*decoded)[1], 0xAB);
+    EXPECT_FALSE(hexDecode("0g", 1));
+    EXPECT_FALSE(hexDecode("abc", 2));
+}
+
+TEST(HexCodec, EncodesAtMost1023Bytes)
+{
+    std::vector<std::uint8_t> big(2000, 0x11);
+    EXPECT_EQ(hexEncode(big).size(), 2046u);
+}
+
+TEST(IdentityText, FormatsLittleEndianGroupsThenBytes)
+{
+    HostIdentity id{0x00, 0x00, 0x09, 0x00, 0x01, 0x51, 0x00, 0x00, 0xDE, 0xAD, 0xBE, 0xEF, 0x01, 0x02, 0x03, 0x04};
+    EXPECT_EQ(identityText(id), "00090000-5101-0000-DEAD-BEEF01020304");
+    EXPECT_EQ(identityHex(id), "0000090001510000deadbeef01020304");
+    EXPECT_EQ(identityFromHex(identityHex(id)), id);
+}
+
+TEST(Utf8Prefix, NeverSplitsACharacter)
+{
+    const std::string chinese = "网名网名网名"; // 3 bytes per character
+    EXPECT_EQ(utf8Prefix(chinese, 15), "网名网名网");
+    EXPECT_EQ(utf8Prefix(chinese, 14), "网名网名");
+    EXPECT_EQ(utf8Prefix(chinese, 13), "网名网名");
+    EXPECT_EQ(utf8Prefix("abcdefghijklmnopqrst", 15), "abcdefghijklmno");
+    EXPECT_EQ(utf8Prefix("short", 15), "short");
+}
+
+TEST(FixedField, KeepsAZeroAndReadsUpToIt)
+{
+    std::array<std::uint8_t, 16> field;
+    field.fill(0xEE);
+    storeFixedFieldText(field, "a nickname of 20 ch");
+    EXPECT_EQ(field[15], 0);
+    EXPECT_EQ(fixedFieldText(field), "a nickname of 2");
+    const std::uint8_t noZero[] = {'a', 'b', 'c'};
+    EXPECT_EQ(fixedFieldText(noZero), "abc");
+}
+
+TEST(CaseInsensitive, FoldsOnlyAsciiLetters)
+{
+    EXPECT_TRUE(equalsIgnoreAsciiCase("-U", "-u"));
+    EXPECT_FALSE(equalsIgnoreAsciiCase("-u", "-r"));
+    EXPECT_FALSE(equalsIgnoreAsciiCase("ab", "abc"));
+}
