@@ -1,0 +1,40 @@
+#include "app/profile.h"
+
+#include <cstdlib>
+
+namespace vandry {
+
+std::string Profile::read(std::string_view key) const
+{
+    return store_.readText(kProfileSection, key).value_or(std::string{});
+}
+
+std::string Profile::readRoot(std::string_view key) const
+{
+    auto value = read(key);
+    return value.size() > kMaxRootLength ? std::string{} : value;
+}
+
+bool Profile::logging() const
+{
+    // atoi semantics: leading digits count, anything unreadable is 0.
+    return std::atoi(read(kKeyLogging).c_str()) != 0;
+}
+
+void Profile::setLogging(bool on)
+{
+    store_.writeText(kProfileSection, kKeyLogging, on ? "1" : "0");
+}
+
+void loadLogging(const Profile& profile, AppSettings& settings)
+{
+    settings.logging = profile.logging();
+}
+
+void toggleLogging(Profile& profile, AppSettings& settings)
+{
+    settings.logging = !settings.logging;
+    profile.setLogging(settings.logging);
+}
+
+} // namespace vandry

@@ -1,0 +1,53 @@
+#pragma once
+// The copy's persistent profile: section "Settings" with the keys below. Reads of a missing
+// or unreadable key give the default; failed writes leave the profile as it was.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/app_settings.h"
+
+namespace vandry {
+
+inline constexpr std::string_view kProfileSection = "Settings";
+inline constexpr std::string_view kKeyNickname = "NikeName";
+inline constexpr std::string_view kKeyShareRoot = "UpRoot";
+inline constexpr std::string_view kKeyDownloadRoot = "DnRoot";
+inline constexpr std::string_view kKeyLogging = "Logging";
+
+class ProfileStore {
+public:
+    virtual ~ProfileStore() = default;
+    virtual std::optional<std::string> readText(std::string_view section, std::string_view key) const = 0;
+    virtual bool writeText(std::string_view section, std::string_view key, std::string_view value) = 0;
+};
+
+// Typed access to the "Settings" section.
+class Profile {
+public:
+    explicit Profile(ProfileStore& store) : store_(store) {}
+
+    std::string nickname() const { return read(kKeyNickname); }
+    // A root longer than the record allows is refused (read as empty).
+    std::string shareRoot() const { return readRoot(kKeyShareRoot); }
+    std::string downloadRoot() const { return readRoot(kKeyDownloadRoot); }
+    bool logging() const;
+
+    void setNickname(std::string_view value) { store_.writeText(kProfileSection, kKeyNickname, value); }
+    void setShareRoot(std::string_view value) { store_.writeText(kProfileSection, kKeyShareRoot, value); }
+    void setDownloadRoot(std::string_view value) { store_.writeText(kProfileSection, kKeyDownloadRoot, value); }
+    void setLogging(bool on);
+
+private:
+    std::string read(std::string_view key) const;
+    std::string readRoot(std::string_view key) const;
+    ProfileStore& store_;
+};
+
+// Reads the logging flag into the settings.
+void loadLogging(const Profile& profile, AppSettings& settings);
+// Flips the logging flag and stores it ("1" or "0").
+void toggleLogging(Profile& profile, AppSettings& settings);
+
+} // namespace vandry

@@ -1,0 +1,77 @@
+#include "app/settings_form.h"
+
+namespace vandry {
+
+std::string uploadLimitText(int limit)
+{
+    return limit == -1 ? std::string("不限速") : std::to_string(limit / 1024) + "K/s";
+}
+
+SettingsForm::SettingsForm(AppSettings& settings, HostRecord& localRecord, Profile& profile,
+                           const FileSystemQueries& fs, Autostart& autostart, std::string executablePath)
+    : settings_(settings), local_(localRecord), profile_(profile), fs_(fs), autostart_(autostart),
+      executablePath_(std::move(executablePath))
+{
+}
+
+SettingsView SettingsForm::open() const
+{
+    SettingsView view;
+    view.fields.downloadRoot = settings_.downloadRoot;
+    view.fields.shareRoot = settings_.shareRoot;
+    view.fields.nickname = local_.nickname();
+    if (view.fields.downloadRoot.empty())
+        view.fields.downloadRoot = defaultDownloadRoot(fs_, view.fields.downloadRoot);
+    view.uploadPosition = settings_.uploadLimit == -1 ? kUploadSliderMax : settings_.uploadLimit;
+    view.uploadText = uploadLimitText(settings_.uploadLimit);
+    view.autorun = autostart_.enabledSystemWide(executablePath_);
+    return view;
+}
+
+std::string SettingsForm::moveUploadSlider(int position)
+{
+    settings_.uploadLimit = position >= kUploadSliderMax ? -1 : position;
+    return uploadLimitText(settings_.uploadLimit);
+}
+
+void SettingsForm::setAutorun(bool enabled)
+{
+    autostart_.setForUser(enabled, executablePath_);
+}
+
+ApplyOutcome SettingsForm::apply(SettingsFields fields)
+{
+    ApplyOutcome outcome;
+    if (fields.shareRoot.empty()) {
+        outcome.result = ApplyOutcome::Result::ShareEmpty;
+        outcome.tip = kTipShareEmpty;
+        outcome.fields = std::move(fields);
+        return outcome;
+    }
+    fields.downloadRoot = withTrailingSeparator(defaultDownloadRoot(fs_, fields.downloadRoot));
+    fields.shareRoot = withTrailingSeparator(fields.shareRoot);
+
+    if (fields.nickname != local_.nickname()) {
+        local_.setNickname(fields.nickname);
+        profile_.setNickname(local_.nickname());
+        outcome.announce = true;
+    }
+    if (fields.downloadRoot != settings_.downloadRoot && fields.downloadRoot.size() <= kMaxRootLength) {
+        settings_.downloadRoot = fields.downloadRoot;
+        profile_.setDownloadRoot(fields.downloadRoot);
+    }
+    if (fields.shareRoot.size() <= kMaxRootLength && folderValid(fs_, fields.shareRoot)) {
+        if (fields.shareRoot != settings_.shareRoot) {
+            settings_.shareRoot = fields.shareRoot;
+            profile_.setShareRoot(fields.shareRoot);
+            outcome.shareChanged = true;
+        }
+    } else {
+        outcome.result = ApplyOutcome::Result::ShareInvalid;
+        outcome.tip = kTipShareInvalid;
+    }
+    outcome.fields = std::move(fields);
+    return outcome;
+}
+
+} // namespace vandry

@@ -1,0 +1,73 @@
+#pragma once
+// The logic of the settings dialog ("参数配置"), apart from its widgets so that it runs and is
+// tested without a display. The dialog shows what open() gives and hands apply() the fields.
+
+#include <string>
+#include <string_view>
+
+#include "app/app_settings.h"
+#include "app/autostart.h"
+#include "app/file_system.h"
+#include "app/profile.h"
+#include "discovery/host_record.h"
+
+namespace vandry {
+
+inline constexpr int kUploadSliderMin = 204800;
+inline constexpr int kUploadSliderMax = 1024000; // the right end means unlimited
+inline constexpr int kChannelSliderMin = 6;
+inline constexpr int kChannelSliderMax = 128;
+
+inline constexpr std::string_view kTipShareEmpty = "<b><ct=0x00AA00><al_c>请选出要共享的目录。</b></ct>";
+inline constexpr std::string_view kTipShareInvalid =
+    "<b><ct=0x00AA00><al_c>共享目录位置不正确，请用目录浏览按钮来选定。</b></ct>";
+inline constexpr std::string_view kPickShareTitle = "选择目标文件夹(资源共享)";
+inline constexpr std::string_view kPickDownloadTitle = "选择目标文件夹(下载保存)";
+
+// "不限速" for -1, else the limit in K/s.
+std::string uploadLimitText(int limit);
+
+struct SettingsFields {
+    std::string nickname;
+    std::string shareRoot;
+    std::string downloadRoot;
+};
+
+struct SettingsView {
+    SettingsFields fields;
+    bool autorun = false;
+    int uploadPosition = kUploadSliderMax;
+    std::string uploadText;
+};
+
+struct ApplyOutcome {
+    enum class Result { Closed, ShareEmpty, ShareInvalid };
+    Result result = Result::Closed;
+    std::string_view tip;    // the mark-up to show beside the share field when not closed
+    SettingsFields fields;   // the fields as normalised (separators appended, default root)
+    bool announce = false;   // the nickname changed: announce the new record
+    bool shareChanged = false; // the share root changed: rebuild the share index
+};
+
+class SettingsForm {
+public:
+    SettingsForm(AppSettings& settings, HostRecord& localRecord, Profile& profile, const FileSystemQueries& fs,
+                 Autostart& autostart, std::string executablePath);
+
+    SettingsView open() const;
+    // Takes effect at once: sets the upload limit and gives the text to show.
+    std::string moveUploadSlider(int position);
+    // Takes effect at once: writes or removes the per-user autostart entry.
+    void setAutorun(bool enabled);
+    ApplyOutcome apply(SettingsFields fields);
+
+private:
+    AppSettings& settings_;
+    HostRecord& local_;
+    Profile& profile_;
+    const FileSystemQueries& fs_;
+    Autostart& autostart_;
+    std::string executablePath_;
+};
+
+} // namespace vandry

@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include "app/settings_form.h"
+#include "fakes.h"
+
+using namespace vandry;
+using namespace vandry::testing;
+using Result = ApplyOutcome::Result;
+
+namespace {
+struct SettingsFormTest : ::testing::Test {
+    SettingsFormTest()
+    {
+        fs.directories = {"/", "/home", "/home/u/share", "/home/u/dl", "/mnt/nfs", "/data"};
+        fs.mounts = {{"/", true, 100}, {"/mnt/nfs", false, 900}, {"/data", true, 500}, {"/big", true, 500}};
+        local.setNickname("alice");
+    }
+    std::string value(std::string_view key) { return store.values[std::string("Settings/") + std::string(key)]; }
+
+    AppSettings settings;
+    HostRecord local;
+    MemoryProfileStore store;
+    Profile profile{store};
+    FakeFileSystem fs;
+    FakeAutostart autostart;
+    SettingsForm form{settings, local, profile, fs, autostart, "/usr/bin/vandry"};
+};
+} // namespace
+
+TEST_F(SettingsFormTest, FirstOpenProposesTheLocalMountWithMostFreeBytes)
+{
+    const auto view = form.open();
+    EXPECT_EQ(view.fields.downloadRoot, "/data/"); // the network mount and the later tie lose
+    EXPECT_EQ(view.fields.nickname, "alice");
+    EXPECT_EQ(view.uploadPosition, kUploadSliderMax);
+    EXPECT_EQ(view.uploadText, "不限速");
+    EXPECT_FALSE(view.autorun);
+}
+
+TEST_F(SettingsFormTest, EmptyShareStaysOpenAndWritesNothing)
+{
+    const auto outcome = form.apply({"bob", "", "/home/u/dl"});
+    EXPECT_EQ(outcome.result, Result::ShareEmpty);
+    EXPECT_EQ(outcome.tip, kTipShareEmpty);
+    EXPECT_EQ(store.writes, 0);
+    EXPECT_EQ(local.nickname(), "alice");
+}
+
+TEST_F(SettingsFormTest, MissingShareFolderKeepsNicknameAndDownloadRootSaved)
+{
+    const auto outcome = form.apply({"bob", "/nowhere", "/home/u/dl"});
+    EXPECT_EQ(outcome.result, Result::ShareInvalid);
+    EXPECT_EQ(outcome.tip, kTipShareInvalid);
+    EXPECT_TRUE(outcome.announce);
+    EXPECT_EQ(value(kKeyNickname), "bob");
+    EXPECT_EQ(value(kKeyDownloadRoot), "/home/u/dl/");
+    EXPECT_EQ(settings.downloadRoot, "/home/u/dl/");
+    EXPECT_TRUE(settings.shareRoot.empty());
+    EXPECT_EQ(store.values.count("Settings/UpRoot"), 0u);
+}
+
+TEST_F(SettingsFormTest, ValidShareClosesAppendsSeparatorsAndAsksForAnIndexRebuild)
+{
+    const auto outcome = form.apply({"alice", "/home/u/share", "/home/u/dl/"});
+    EXPECT_EQ(outcome.result, Result::Closed);
+    EXPECT_FALSE(outcome.announce); // nickname unchanged
+    EXPECT_TRUE(outcome.shareChanged);
+    EXPECT_EQ(settings.shareRoot, "/home/u/share/");
+    EXPECT_EQ(value(kKeyShareRoot), "/home/u/share/");
+    // Applying the same again changes nothing.
+    const int writes = store.writes;
+    EXPECT_FALSE(form.apply({"alice", "/home/u/share/", "/home/u/dl/"}).shareChanged);
+    EXPECT_EQ(store.writes, writes);
+}
+
+TEST_F(SettingsFormTest, BareMountPointIsAShareOnlyWhenLocal)
+{
+    EXPECT_EQ(form.apply({"alice", "/mnt/nfs", "/home/u/dl"}).result, Result::ShareInvalid);
+    EXPECT_EQ(form.apply({"alice", "/data/", "/home/u/dl"}).result, Result::Closed);
+    EXPECT_EQ(settings.shareRoot, "/data/");
+}
+
+TEST_F(SettingsFormTest, InvalidDownloadFieldFallsBackToTheDefaultRoot)
+{
+    form.apply({"alice", "/home/u/share", "/gone"});
+    EXPECT_EQ(settings.downloadRoot, "/data/");
+}
+
+TEST_F(SettingsFormTest, LongNicknameIsSavedAsItsFirst15Bytes)
+{
+    const auto outcome = form.apply({"abcdefghijklmnopqrst", "/home/u/share", "/home/u/dl"});
+    EXPECT_TRUE(outcome.announce);
+    EXPECT_EQ(local.nickname(), "abcdefghijklmno");
+    EXPECT_EQ(value(kKeyNickname), "abcdefghijklmno");
+}
+
+TEST_F(SettingsFormTest, UploadSliderShowsKilobytesOrUnlimited)
+{
+    EXPECT_EQ(form.moveUploadSlider(204800), "200K/s");
+    EXPECT_EQ(settings.uploadLimit, 204800);
+    EXPECT_EQ(form.open().uploadPosition, 204800);
+    EXPECT_EQ(form.moveUploadSlider(kUploadSliderMax), "不限速");
+    EXPECT_EQ(settings.uploadLimit, -1);
+}
+
+TEST_F(SettingsFormTest, AutorunShowsTheSystemEntryAndWritesTheUserEntry)
+{
+    autostart.systemWide = true;
+    EXPECT_TRUE(form.open().autorun);
+    form.setAutorun(true);
+    EXPECT_EQ(autostart.userEntry, "/usr/bin/vandry");
+    form.setAutorun(false);
+    EXPECT_TRUE(autostart.userEntry.empty());
+}
+
+TEST(ProfileTest, LoggingToggleWritesOneThenZero)
+{
+    MemoryProfileStore store;
+    Profile profile(store);
+    AppSettings settings;
+    loadLogging(profile, settings);
+    EXPECT_FALSE(settings.logging);
+    toggleLogging(profile, settings);
+    EXPECT_EQ(store.values["Settings/Logging"], "1");
+    toggleLogging(profile, settings);
+    EXPECT_EQ(store.values["Settings/Logging"], "0");
+    store.values["Settings/Logging"] = "7junk";
+    loadLogging(profile, settings);
+    EXPECT_TRUE(settings.logging);
+    store.values["Settings/Logging"] = "junk";
+    loadLogging(profile, settings);
+    EXPECT_FALSE(settings.logging);
+}
+
+TEST(ProfileTest, OverlongRootsAreRefused)
+{
+    MemoryProfileStore store;
+    Profile profile(store);
+    store.values["Settings/UpRoot"] = "/" + std::string(kMaxRootLength, 'a');
+    store.values["Settings/DnRoot"] = "/" + std::string(kMaxRootLength - 1, 'a');
+    EXPECT_TRUE(profile.shareRoot().empty());
+    EXPECT_EQ(profile.downloadRoot().size(), kMaxRootLength);
+}
