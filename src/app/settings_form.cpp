@@ -7,9 +7,9 @@ std::string uploadLimitText(int limit)
     return limit == -1 ? std::string("不限速") : std::to_string(limit / 1024) + "K/s";
 }
 
-SettingsForm::SettingsForm(AppSettings& settings, HostRecord& localRecord, Profile& profile,
+SettingsForm::SettingsForm(AppSettings& settings, NeighbourTable& neighbours, Profile& profile,
                            const FileSystemQueries& fs, Autostart& autostart, std::string executablePath)
-    : settings_(settings), local_(localRecord), profile_(profile), fs_(fs), autostart_(autostart),
+    : settings_(settings), neighbours_(neighbours), profile_(profile), fs_(fs), autostart_(autostart),
       executablePath_(std::move(executablePath))
 {
 }
@@ -19,7 +19,7 @@ SettingsView SettingsForm::open() const
     SettingsView view;
     view.fields.downloadRoot = settings_.downloadRoot;
     view.fields.shareRoot = settings_.shareRoot;
-    view.fields.nickname = local_.nickname();
+    view.fields.nickname = neighbours_.local().host.nickname();
     if (view.fields.downloadRoot.empty())
         view.fields.downloadRoot = defaultDownloadRoot(fs_, view.fields.downloadRoot);
     view.uploadPosition = settings_.uploadLimit == -1 ? kUploadSliderMax : settings_.uploadLimit;
@@ -51,9 +51,10 @@ ApplyOutcome SettingsForm::apply(SettingsFields fields)
     fields.downloadRoot = withTrailingSeparator(defaultDownloadRoot(fs_, fields.downloadRoot));
     fields.shareRoot = withTrailingSeparator(fields.shareRoot);
 
-    if (fields.nickname != local_.nickname()) {
-        local_.setNickname(fields.nickname);
-        profile_.setNickname(local_.nickname());
+    if (HostRecord local = neighbours_.local().host; fields.nickname != local.nickname()) {
+        local.setNickname(fields.nickname);
+        neighbours_.setLocal(local);
+        profile_.setNickname(local.nickname());
         outcome.announce = true;
     }
     if (fields.downloadRoot != settings_.downloadRoot && fields.downloadRoot.size() <= kMaxRootLength) {

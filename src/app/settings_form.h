@@ -9,7 +9,7 @@
 #include "app/autostart.h"
 #include "app/file_system.h"
 #include "app/profile.h"
-#include "discovery/host_record.h"
+#include "discovery/neighbour_table.h"
 
 namespace vandry {
 
@@ -43,15 +43,15 @@ struct SettingsView {
 struct ApplyOutcome {
     enum class Result { Closed, ShareEmpty, ShareInvalid };
     Result result = Result::Closed;
-    std::string_view tip;    // the mark-up to show beside the share field when not closed
-    SettingsFields fields;   // the fields as normalised (separators appended, default root)
-    bool announce = false;   // the nickname changed: announce the new record
+    std::string_view tip;      // the mark-up to show beside the share field when not closed
+    SettingsFields fields;     // the fields as normalised (separators appended, default root)
+    bool announce = false;     // the nickname changed: announce the new record
     bool shareChanged = false; // the share root changed: rebuild the share index
 };
 
 class SettingsForm {
 public:
-    SettingsForm(AppSettings& settings, HostRecord& localRecord, Profile& profile, const FileSystemQueries& fs,
+    SettingsForm(AppSettings& settings, NeighbourTable& neighbours, Profile& profile, const FileSystemQueries& fs,
                  Autostart& autostart, std::string executablePath);
 
     SettingsView open() const;
@@ -63,7 +63,7 @@ public:
 
 private:
     AppSettings& settings_;
-    HostRecord& local_;
+    NeighbourTable& neighbours_;
     Profile& profile_;
     const FileSystemQueries& fs_;
     Autostart& autostart_;

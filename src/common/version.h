@@ -18,3 +18,11 @@ inline std::string instanceGuardName(std::string_view versionText = kVersionText
 }
 
 } // namespace vandry
+
+namespace vandry {
+
+inline constexpr std::string_view kMakerName = "Quillomax Co";
+inline constexpr std::string_view kMakerPageUrl = "https://quillomax.example/vandry/";
+inline constexpr std::string_view kHelpPageUrl = "https://quillomax.example/vandry/help.html";
+
+} // namespace vandry

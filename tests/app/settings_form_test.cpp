@@ -13,17 +13,21 @@ struct SettingsFormTest : ::testing::Test {
     {
         fs.directories = {"/", "/home", "/home/u/share", "/home/u/dl", "/mnt/nfs", "/data"};
         fs.mounts = {{"/", true, 100}, {"/mnt/nfs", false, 900}, {"/data", true, 500}, {"/big", true, 500}};
+        HostRecord local;
         local.setNickname("alice");
+        neighbours.setLocal(local);
     }
+    std::string nickname() const { return neighbours.local().host.nickname(); }
     std::string value(std::string_view key) { return store.values[std::string("Settings/") + std::string(key)]; }
 
     AppSettings settings;
-    HostRecord local;
+    ManualClock clock;
+    NeighbourTable neighbours{clock, HostRecord{}};
     MemoryProfileStore store;
     Profile profile{store};
     FakeFileSystem fs;
     FakeAutostart autostart;
-    SettingsForm form{settings, local, profile, fs, autostart, "/usr/bin/vandry"};
+    SettingsForm form{settings, neighbours, profile, fs, autostart, "/usr/bin/vandry"};
 };
 } // namespace
 
@@ -43,7 +47,7 @@ TEST_F(SettingsFormTest, EmptyShareStaysOpenAndWritesNothing)
     EXPECT_EQ(outcome.result, Result::ShareEmpty);
     EXPECT_EQ(outcome.tip, kTipShareEmpty);
     EXPECT_EQ(store.writes, 0);
-    EXPECT_EQ(local.nickname(), "alice");
+    EXPECT_EQ(nickname(), "alice");
 }
 
 TEST_F(SettingsFormTest, MissingShareFolderKeepsNicknameAndDownloadRootSaved)
@@ -90,7 +94,7 @@ TEST_F(SettingsFormTest, LongNicknameIsSavedAsItsFirst15Bytes)
 {
     const auto outcome = form.apply({"abcdefghijklmnopqrst", "/home/u/share", "/home/u/dl"});
     EXPECT_TRUE(outcome.announce);
-    EXPECT_EQ(local.nickname(), "abcdefghijklmno");
+    EXPECT_EQ(nickname(), "abcdefghijklmno");
     EXPECT_EQ(value(kKeyNickname), "abcdefghijklmno");
 }
 

@@ -1,0 +1,73 @@
+#include "qt/headless_front_end.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+#include "qt/copy_runtime.h"
+#include "qt/termination_signals.h"
+
+namespace vandry {
+
+namespace {
+const char* missingRootText(MissingRoot missing)
+{
+    switch (missing) {
+    case MissingRoot::ShareRoot:
+        return "no valid share folder is set (setting \"UpRoot\"); start once with --share DIR";
+    case MissingRoot::DownloadRoot:
+        return "no download folder is set (setting \"DnRoot\"); start once with --download DIR";
+    case MissingRoot::None:
+        break;
+    }
+    return "";
+}
+} // namespace
+
+int runHeadless(const LaunchOptions& options)
+{
+    switch (readStartCommandLine(options)) {
+    case LaunchStep::Continue:
+        break;
+    case LaunchStep::ExitSuccess:
+        return 0;
+    case LaunchStep::ExitFailure:
+        return 1;
+    }
+    const HomePaths home = homePathsFor(options);
+    InstanceGuard guard(home);
+    switch (takeInstanceGuard(guard)) {
+    case LaunchStep::Continue:
+        break;
+    case LaunchStep::ExitSuccess:
+        qInfo("another copy runs for this home; asked it to show itself");
+        return 0;
+    case LaunchStep::ExitFailure:
+        return 1;
+    }
+    applyProfileOptions(options, home);
+
+    CopyRuntime runtime(home);
+    if (const MissingRoot missing = runtime.start(); missing != MissingRoot::None) {
+        std::fprintf(stderr, "vandry: %s\n", missingRootText(missing));
+        return 2;
+    }
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &runtime, [&runtime](int signalNumber) {
+        qInfo("signal %d: stopping", signalNumber);
+        runtime.stop();
+    });
+    QObject::connect(&guard, &InstanceGuard::activationRequested, &runtime,
+                     [] { qInfo("a second start asked this copy to show itself (no window in headless mode)"); });
+    QObject::connect(&runtime, &CopyRuntime::stopped, QCoreApplication::instance(), &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+
+    qInfo("Vandry started without a window");
+    for (const std::string& line : runtime.statusLines())
+        qInfo("  %s", line.c_str());
+    runtime.run();
+    const int code = QCoreApplication::exec();
+    qInfo("stopped");
+    return code;
+}
+
+} // namespace vandry

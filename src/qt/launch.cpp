@@ -1,0 +1,138 @@
+#include "qt/launch.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QThread>
+#include <cstdio>
+
+#include "app/file_system.h"
+#include "common/version.h"
+#include "qt/qt_profile_store.h"
+
+namespace vandry {
+
+namespace {
+Q_LOGGING_CATEGORY(lcStartup, "vandry.startup", QtInfoMsg)
+
+std::optional<QString> optionValue(const QCommandLineParser& parser, const QString& name)
+{
+    if (!parser.isSet(name))
+        return std::nullopt;
+    return parser.value(name);
+}
+
+// "-u", "-r" and "-auto" are the hand-over reader's, not options of ours: they and everything
+// after them go to the reader untouched.
+bool startsHandOverArguments(const QString& argument)
+{
+    return argument.compare(QLatin1String("-u"), Qt::CaseInsensitive) == 0 ||
+           argument.compare(QLatin1String("-r"), Qt::CaseInsensitive) == 0 || argument == QLatin1String("-auto");
+}
+
+QString absoluteRoot(const QString& path)
+{
+    return QString::fromStdString(withTrailingSeparator(QFileInfo(path).absoluteFilePath().toStdString()));
+}
+} // namespace
+
+LaunchOptions parseLaunchOptions(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Vandry: share a folder with the copies on your network."));
+    parser.addHelpOption();
+    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Print the version and exit."));
+    parser.addOption(version);
+    parser.addOption({QStringLiteral("headless"), QStringLiteral("Run without a window.")});
+    parser.addOption(
+        {QStringLiteral("home"), QStringLiteral("Keep settings and state under DIR."), QStringLiteral("DIR")});
+    parser.addOption(
+        {QStringLiteral("nick"), QStringLiteral("Set the nickname shown to neighbours."), QStringLiteral("NAME")});
+    parser.addOption({QStringLiteral("share"), QStringLiteral("Set the shared folder."), QStringLiteral("DIR")});
+    parser.addOption({QStringLiteral("download"), QStringLiteral("Set the download folder."), QStringLiteral("DIR")});
+    parser.addPositionalArgument(QStringLiteral("args"), QStringLiteral("Upgrade hand-over arguments."),
+                                 QStringLiteral("[-u PATH | -r | -auto]"));
+    QStringList ours;
+    QStringList handOver;
+    for (const QString& argument : arguments) {
+        if (!ours.isEmpty() && (!handOver.isEmpty() || startsHandOverArguments(argument)))
+            handOver << argument;
+        else
+            ours << argument;
+    }
+    parser.process(ours);
+    if (parser.isSet(version)) {
+        std::printf("%s\n", std::string(kVersionText).c_str());
+        std::exit(0);
+    }
+    LaunchOptions options;
+    options.headless = parser.isSet(QStringLiteral("headless"));
+    options.home = optionValue(parser, QStringLiteral("home"));
+    options.nickname = optionValue(parser, QStringLiteral("nick"));
+    options.shareRoot = optionValue(parser, QStringLiteral("share"));
+    options.downloadRoot = optionValue(parser, QStringLiteral("download"));
+    options.positional = parser.positionalArguments() + handOver;
+    return options;
+}
+
+HomePaths homePathsFor(const LaunchOptions& options)
+{
+    return options.home ? HomePaths::forHome(*options.home) : HomePaths::standard();
+}
+
+void applyProfileOptions(const LaunchOptions& options, const HomePaths& home)
+{
+    QtProfileStore store(home.openSettings());
+    Profile profile(store);
+    if (options.nickname)
+        profile.setNickname(options.nickname->toStdString());
+    if (options.shareRoot)
+        profile.setShareRoot(absoluteRoot(*options.shareRoot).toStdString());
+    if (options.downloadRoot)
+        profile.setDownloadRoot(absoluteRoot(*options.downloadRoot).toStdString());
+}
+
+LaunchStep readStartCommandLine(const LaunchOptions& options)
+{
+    std::vector<std::string> arguments;
+    for (const QString& argument : options.positional)
+        arguments.push_back(argument.toStdString());
+    const std::string line = joinCommandLine(QCoreApplication::applicationFilePath().toStdString(), arguments);
+    qCDebug(lcStartup, "command line: %s", line.c_str());
+    const StartDecision decision = readCommandLine(line);
+    switch (decision.kind) {
+    case StartKind::Ordinary:
+        return LaunchStep::Continue;
+    case StartKind::HandOver:
+        qWarning("upgrade hand-over to %s requested; this build cannot install upgrades yet",
+                 decision.targetPath.c_str());
+        return LaunchStep::ExitSuccess;
+    case StartKind::Exit:
+        if (decision.openTargetAfterDelay) {
+            QThread::sleep(3);
+            if (!decision.targetPath.empty())
+                QProcess::startDetached(QStringLiteral("xdg-open"), {QString::fromStdString(decision.targetPath)});
+        }
+        return LaunchStep::ExitSuccess;
+    }
+    return LaunchStep::ExitFailure;
+}
+
+LaunchStep takeInstanceGuard(InstanceGuard& guard)
+{
+    switch (guard.acquire()) {
+    case InstanceGuard::Outcome::Acquired:
+        return LaunchStep::Continue;
+    case InstanceGuard::Outcome::OtherCopyRunning:
+        return LaunchStep::ExitSuccess;
+    case InstanceGuard::Outcome::Failed:
+        qCritical("vandry: %s", qPrintable(guard.errorText()));
+        return LaunchStep::ExitFailure;
+    }
+    return LaunchStep::ExitFailure;
+}
+
+} // namespace vandry

@@ -1,0 +1,43 @@
+#pragma once
+// What both front ends do before a copy runs: read the command line, hand over to an upgrade
+// when asked, take the single-instance guard of the home, and write the profile values given
+// on the command line.
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+#include "app/command_line.h"
+#include "qt/home_paths.h"
+#include "qt/instance_guard.h"
+
+namespace vandry {
+
+struct LaunchOptions {
+    bool headless = false;
+    std::optional<QString> home;
+    std::optional<QString> nickname;
+    std::optional<QString> shareRoot;
+    std::optional<QString> downloadRoot;
+    QStringList positional; // what the start-up command-line reader sees after the program path
+};
+
+// Parses the options of `vandry`; prints help or version and exits for --help and --version.
+LaunchOptions parseLaunchOptions(const QStringList& arguments);
+
+HomePaths homePathsFor(const LaunchOptions& options);
+
+// Writes --nick, --share and --download into the home's profile (roots made absolute and
+// ending in a separator).
+void applyProfileOptions(const LaunchOptions& options, const HomePaths& home);
+
+enum class LaunchStep { Continue, ExitSuccess, ExitFailure };
+
+// Runs the start-up command-line reader over the positional arguments. Logs what a hand-over
+// would do; waits three seconds for "-r".
+LaunchStep readStartCommandLine(const LaunchOptions& options);
+
+// Takes the guard; a second start tells the running copy to show itself and exits with success.
+LaunchStep takeInstanceGuard(InstanceGuard& guard);
+
+} // namespace vandry

@@ -1,0 +1,46 @@
+#pragma once
+// The UDP endpoint over QUdpSocket, IPv4 only.
+
+#include <QObject>
+#include <QScopedPointer>
+#include <QUdpSocket>
+
+#include <memory>
+#include <optional>
+
+#include "common/socket.h"
+
+namespace vandry {
+
+// bind() does not share the port: when another socket holds it, bind() fails so that the caller falls
+// back to a free port rather than silently splitting the port's traffic with the other socket.
+// The receive handler may destroy this socket; nothing is delivered after that.
+class QtDatagramSocket final : public DatagramSocket {
+public:
+    QtDatagramSocket();
+    ~QtDatagramSocket() override;
+
+    bool bind(std::uint16_t port) override;
+    std::uint16_t localPort() const override;
+    // Fails on an unbound socket: Qt would otherwise bind it on the fly to a port nobody chose.
+    bool sendTo(ByteSpan datagram, Endpoint destination) override;
+    // Options set before bind() are applied when it binds, since they live on the bound socket.
+    void setReceiveBufferSize(int bytes) override;
+    void setMulticastTtl(int ttl) override;
+    // False on an unbound socket or when the host refuses the membership.
+    bool joinMulticastGroup(Ipv4 group) override;
+    void setReceiveHandler(ReceiveHandler handler) override;
+
+private:
+    void applyOption(QAbstractSocket::SocketOption option, std::optional<int> value);
+    void deliverPending();
+
+    // Deleted later: the handler may destroy this object from inside the socket's own readyRead.
+    std::unique_ptr<QUdpSocket, QScopedPointerDeleteLater> socket_;
+    QObject context_; // receiver of the socket's signals; gone with this object
+    ReceiveHandler handler_;
+    std::optional<int> receiveBufferSize_;
+    std::optional<int> multicastTtl_;
+};
+
+} // namespace vandry

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "app/file_system.h"
+
+namespace vandry {
+
+// Folders through QFileInfo, mounted volumes through QStorageInfo.
+class QtFileSystem final : public FileSystemQueries {
+public:
+    bool isDirectory(std::string_view path) const override;
+    std::vector<MountPoint> mountPoints() const override;
+};
+
+// A file-system type that is served over the network or is not backed by a disk.
+bool isNetworkOrPseudoFileSystem(std::string_view type);
+
+} // namespace vandry

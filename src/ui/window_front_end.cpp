@@ -1,0 +1,46 @@
+#include "ui/window_front_end.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "qt/copy_runtime.h"
+#include "ui/main_window.h"
+
+namespace vandry {
+
+int runWindow(const LaunchOptions& options)
+{
+    switch (readStartCommandLine(options)) {
+    case LaunchStep::Continue:
+        break;
+    case LaunchStep::ExitSuccess:
+        return 0;
+    case LaunchStep::ExitFailure:
+        return 1;
+    }
+    const HomePaths home = homePathsFor(options);
+    InstanceGuard guard(home);
+    switch (takeInstanceGuard(guard)) {
+    case LaunchStep::Continue:
+        break;
+    case LaunchStep::ExitSuccess:
+        return 0;
+    case LaunchStep::ExitFailure:
+        QMessageBox::critical(nullptr, QStringLiteral("Vandry"), guard.errorText());
+        return 1;
+    }
+    applyProfileOptions(options, home);
+
+    CopyRuntime runtime(home);
+    MainWindow window(runtime);
+    QObject::connect(&guard, &InstanceGuard::activationRequested, &window, &MainWindow::bringToFront);
+    QObject::connect(&runtime, &CopyRuntime::stopped, qApp, &QApplication::quit, Qt::QueuedConnection);
+    // The first start, or a share folder that went away: ask before the window is usable.
+    if (runtime.start() != MissingRoot::None)
+        window.openSettings();
+    window.show();
+    runtime.run();
+    return QApplication::exec();
+}
+
+} // namespace vandry

@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "qt/qt_datagram_socket.h"
+#include "qt_test_main.h"
+
+using namespace vandry;
+using vandry::testing::runUntil;
+
+namespace {
+constexpr Ipv4 kLoopback = 0x7F000001;
+constexpr Ipv4 kDiscoveryGroup = 0xE0000105; // 224.0.1.5
+
+struct Received {
+    std::string text;
+    Endpoint source;
+};
+} // namespace
+
+TEST(QtDatagramSocket, DeliversEveryPendingDatagramWithItsSource)
+{
+    QtDatagramSocket sender;
+    QtDatagramSocket receiver;
+    EXPECT_FALSE(sender.sendTo(asBytes("early"), {kLoopback, 9})); // not bound yet
+    ASSERT_TRUE(sender.bind(0));
+    receiver.setReceiveBufferSize(1 << 20); // before bind: kept for it
+    ASSERT_TRUE(receiver.bind(0));
+    ASSERT_NE(sender.localPort(), 0);
+    ASSERT_NE(receiver.localPort(), sender.localPort());
+    std::vector<Received> got;
+    receiver.setReceiveHandler([&got](ByteSpan datagram, Endpoint source) {
+        got.push_back({std::string(datagram.begin(), datagram.end()), source});
+    });
+
+    // Sent back to back, so several are pending when the receiver first looks.
+    for (const std::string text : {"one", "two", "three"})
+        ASSERT_TRUE(sender.sendTo(asBytes(text), {kLoopback, receiver.localPort()}));
+    ASSERT_TRUE(runUntil([&] { return got.size() == 3; }));
+    EXPECT_EQ(got[0].text, "one");
+    EXPECT_EQ(got[2].text, "three");
+    for (const auto& r : got)
+        EXPECT_EQ(r.source, (Endpoint{kLoopback, sender.localPort()}));
+}
+
+TEST(QtDatagramSocket, PortHeldByAnotherSocketFailsSoTheCallerCanFallBack)
+{
+    auto holder = std::make_unique<QtDatagramSocket>();
+    ASSERT_TRUE(holder->bind(0));
+    const auto port = holder->localPort();
+    QtDatagramSocket second;
+    EXPECT_FALSE(second.bind(port));
+    EXPECT_EQ(second.localPort(), 0);
+    ASSERT_TRUE(second.bind(0));
+    EXPECT_NE(second.localPort(), port);
+
+    // A destroyed socket gives its port back at once, not when Qt gets round to deleting it.
+    holder.reset();
+    QtDatagramSocket third;
+    EXPECT_TRUE(third.bind(port));
+}
+
+TEST(QtDatagramSocket, HandlerMayDestroyTheSocket)
+{
+    QtDatagramSocket sender;
+    auto receiver = std::make_unique<QtDatagramSocket>();
+    ASSERT_TRUE(sender.bind(0));
+    ASSERT_TRUE(receiver->bind(0));
+    int calls = 0;
+    receiver->setReceiveHandler([&](ByteSpan, Endpoint) {
+        ++calls;
+        receiver.reset();
+    });
+    for (const std::string text : {"one", "two", "three"})
+        ASSERT_TRUE(sender.sendTo(asBytes(text), {kLoopback, receiver->localPort()}));
+    // All three are pending when the first is delivered; the other two must not reach a destroyed socket.
+    ASSERT_TRUE(runUntil([&] { return !receiver; }));
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(QtDatagramSocket, MulticastMembershipNeedsABoundSocketAndAGroupAddress)
+{
+    QtDatagramSocket socket;
+    EXPECT_FALSE(socket.joinMulticastGroup(kDiscoveryGroup));
+    socket.setMulticastTtl(32);
+    ASSERT_TRUE(socket.bind(0));
+    EXPECT_FALSE(socket.joinMulticastGroup(kLoopback));
+    // Hosts without a multicast route refuse the group; either answer is fine, a crash is not.
+    socket.joinMulticastGroup(kDiscoveryGroup);
+}
