@@ -17,7 +17,7 @@ inline constexpr std::size_t kMaxRootLength = 259;
 struct ServerList {
     std::array<std::string, kServerCount> addresses{}; // dotted text, empty = unused
     std::array<std::uint16_t, kServerCount> ports{3333, 3333, 1552, 0, 0, 0, 0, 0};
-    int best = -1;             // best-server index, -1 = none known
+    int best = -1;               // best-server index, -1 = none known
     std::uint8_t probeState = 0; // 0 idle, 2 probing, 3 list arrived while probing; else lists received
 };
 

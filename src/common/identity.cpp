@@ -12,8 +12,8 @@ std::string identityText(const HostIdentity& id)
     const unsigned second = id[4] | (id[5] << 8);
     const unsigned third = id[6] | (id[7] << 8);
     char text[40];
-    std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", first, second, third,
-                  id[8], id[9], id[10], id[11], id[12], id[13], id[14], id[15]);
+    std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", first, second, third, id[8],
+                  id[9], id[10], id[11], id[12], id[13], id[14], id[15]);
     return text;
 }
 

@@ -49,7 +49,7 @@ TEST(Ipv4Text, RoundTripsAndRejectsNonDottedQuads)
     EXPECT_EQ(ipv4ToText(0xC0A80102), "192.168.1.2");
     EXPECT_EQ(ipv4FromText("10.0.0.255"), 0x0A0000FFu);
     EXPECT_EQ(ipv4FromText("0.0.0.0"), 0u);
-    for (const char* bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "a.b.c.d", "1.2.3.4 ", "localhost", "1..2.3",
-                            "0001.2.3.4"})
+    for (const char* bad :
+         {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "a.b.c.d", "1.2.3.4 ", "localhost", "1..2.3", "0001.2.3.4"})
         EXPECT_FALSE(ipv4FromText(bad).has_value()) << bad;
 }
