@@ -1,9 +1,11 @@
 #pragma once
-// AppSettings: the configuration and host state of one running copy. Other threads read the
-// server list and probe state as they stand; the main thread writes everything else.
+// AppSettings: the configuration and host state of one running copy. The main thread owns it;
+// the server list is the one part that the feed and probe workers share.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "common/identity.h"
@@ -14,11 +16,35 @@ namespace vandry {
 inline constexpr std::size_t kServerCount = 8;
 inline constexpr std::size_t kMaxRootLength = 259;
 
-struct ServerList {
-    std::array<std::string, kServerCount> addresses{}; // dotted text, empty = unused
-    std::array<std::uint16_t, kServerCount> ports{3333, 3333, 1552, 0, 0, 0, 0, 0};
-    int best = -1;               // best-server index, -1 = none known
-    std::uint8_t probeState = 0; // 0 idle, 2 probing, 3 list arrived while probing; else lists received
+// The rendezvous servers. The feed worker writes them, the probe worker reads them and the
+// best-server index, the main thread reads everything: one mutex guards the texts, the index
+// and the probe state are atomic.
+class ServerList {
+public:
+    struct Entry {
+        std::string address; // dotted text, empty = unused
+        std::uint16_t port = 0;
+        bool operator==(const Entry&) const = default;
+    };
+
+    Entry entry(std::size_t index) const;
+    std::array<Entry, kServerCount> entries() const;
+    void setEntry(std::size_t index, std::string address, std::uint16_t port);
+    void clearAddresses();
+
+    // -1 while no server answered.
+    int best() const { return best_.load(); }
+    // Makes `index` the best server when none is known or it is a better (smaller) index.
+    bool offerBest(int index);
+
+    // 0 idle, 2 probing, 3 a server list arrived while probing; outside probing it counts lists.
+    std::atomic<std::uint8_t> probeState{0};
+
+private:
+    mutable std::mutex mutex_;
+    std::array<std::string, kServerCount> addresses_{};
+    std::array<std::uint16_t, kServerCount> ports_{3333, 3333, 1552, 0, 0, 0, 0, 0};
+    std::atomic<int> best_{-1};
 };
 
 // The two local adapters in use: entry 0 for the primary address, entry 1 for the secondary.
@@ -41,7 +67,7 @@ struct AppSettings {
     std::string shareRoot;
     ServerList servers;
     int uploadLimit = -1; // bytes per second, -1 = unlimited; not persisted
-    bool logging = false;
+    std::atomic<bool> logging{false};
     HostIdentity identityCache{}; // zero until computed
     IpStatistics statistics;
     std::array<InterfaceRoute, 2> interfaceRoutes{};

@@ -26,8 +26,9 @@ std::string defaultDownloadRoot(const FileSystemQueries& fs, std::string_view cu
 {
     if (!current.empty() && folderValid(fs, current))
         return std::string(current);
+    const std::vector<MountPoint> mounts = fs.mountPoints();
     const MountPoint* best = nullptr;
-    for (const auto& mount : fs.mountPoints())
+    for (const auto& mount : mounts)
         if (mount.local && (!best || mount.bytesFree > best->bytesFree))
             best = &mount;
     return best ? withTrailingSeparator(best->path) : std::string{};
