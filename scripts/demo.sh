@@ -1,28 +1,48 @@
 #!/usr/bin/env bash
-# The main job for a new user: builds Vandry, starts a headless copy with a temporary home and
-# a temporary shared folder, shows what it knows about itself, and stops it.
+# The main job for a new user: builds Vandry, starts a rendezvous server and two copies without
+# a window on this machine (each with a temporary home and shared folder), waits until each
+# copy lists the other as a neighbour, prints both lists and stops everything it started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh release >/dev/null
+bin=build/release
+vandry=$bin/src/main/vandry
+vandryctl=$bin/src/main/vandryctl
+server=$bin/server/vandry-server
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/share" "$work/downloads"
-echo "hello from Vandry" > "$work/share/hello.txt"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
 
-./build/release/src/main/vandry --version
-./build/release/src/main/vandry --headless --home "$work/home" --nick demo \
-  --share "$work/share" --download "$work/downloads" > "$work/log" 2>&1 &
-pid=$!
-for _ in $(seq 50); do
-  grep -q "state folder" "$work/log" 2>/dev/null && break
-  sleep 0.2
+"$vandry" --version
+"$server" --udp 127.0.0.1:3333 --http 127.0.0.1:8080 > "$work/server.log" 2>&1 &
+pids+=($!)
+for name in alice bob; do
+  mkdir -p "$work/$name/share" "$work/$name/downloads"
+  echo "hello from $name" > "$work/$name/share/hello-$name.txt"
+  "$vandry" --headless --home "$work/$name/home" --nick "$name" --share "$work/$name/share" \
+    --download "$work/$name/downloads" --feed http://127.0.0.1:8080/feed > "$work/$name.log" 2>&1 &
+  pids+=($!)
 done
-echo "-- a second start of the same home hands over to the running copy:"
-./build/release/src/main/vandry --headless --home "$work/home" && echo "second start exited with 0"
-sleep 0.5
-kill -TERM "$pid"
-wait "$pid"
-echo "-- the copy's log:"
-cat "$work/log"
+
+lists() { "$vandryctl" --home "$work/$1/home" neighbours 2>/dev/null | grep -q " $2\$"; }
+echo "waiting for the copies to find each other..."
+for _ in $(seq 60); do
+  lists alice bob && lists bob alice && break
+  sleep 0.5
+done
+for name in alice bob; do
+  echo "-- $name: status"
+  "$vandryctl" --home "$work/$name/home" status
+  echo "-- $name: neighbours"
+  "$vandryctl" --home "$work/$name/home" neighbours
+done
+lists alice bob && lists bob alice || { echo "the copies did not find each other"; cat "$work"/*.log; exit 1; }
+for name in alice bob; do "$vandryctl" --home "$work/$name/home" quit >/dev/null; done
+echo "done"

@@ -8,7 +8,8 @@ packages=(
   clang libclang-rt-14-dev clang-format
   qt6-base-dev qt6-httpserver-dev libgl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  fonts-noto-cjk xvfb xauth
+  fonts-noto-cjk xvfb xauth imagemagick
+  iproute2 python3
 )
 
 missing=()

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "qt/headless_front_end.h"
-#include "ui/window_front_end.h"
+#include "ui/widgets/window_front_end.h"
 
 int main(int argc, char** argv)
 {

@@ -1,52 +1,65 @@
 #pragma once
-// The running copy on Qt: the core's RunningCopy wired to this machine's clock, network,
-// file system, profile and autostart entries, and driven by a one-second timer. Both front
-// ends, the window and the headless mode, run one of these.
+// The running copy on Qt: the core's RunningCopy wired to this machine's clock, network, file
+// system, profile and autostart entries; the discovery endpoint on a Qt UDP socket; the feed
+// worker; the window model and its one-second timer; and the commands both front ends use.
 
 #include <QObject>
 #include <QTimer>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "app/autostart.h"
 #include "app/running_copy.h"
 #include "app/settings_form.h"
+#include "common/event_log.h"
+#include "discovery/discovery_endpoint.h"
 #include "qt/home_paths.h"
 #include "qt/linux_platform.h"
 #include "qt/qt_file_system.h"
 #include "qt/qt_profile_store.h"
+#include "ui/copy_commands.h"
+#include "ui/main_window_model.h"
+#include "update/feed_config.h"
 
 namespace vandry {
 
-class CopyRuntime : public QObject {
+class CCloudLink;
+
+class CopyRuntime : public QObject, private MainWindowHost {
     Q_OBJECT
 public:
-    explicit CopyRuntime(const HomePaths& home, QObject* parent = nullptr);
+    CopyRuntime(const HomePaths& home, const FeedConfigOverrides& feedOverrides, QObject* parent = nullptr);
     ~CopyRuntime() override;
 
     RunningCopy& copy() { return copy_; }
-    const RunningCopy& copy() const { return copy_; }
     SettingsForm& settingsForm() { return settingsForm_; }
+    MainWindowModel& windowModel() { return windowModel_; }
+    CopyCommands& commands() { return commands_; }
     const HomePaths& home() const { return home_; }
 
     // The first half of start-up: local record, network snapshot, settings. Returns the root
     // the user still has to choose before the copy can share, if any.
     MissingRoot start();
-    // The second half: starts the one-second tick.
-    void run();
+    // The second half: the discovery endpoint, the neighbour list, the feed worker, the timer
+    // and the event log. False when no UDP port could be bound.
+    bool run();
     // The stop sequence; emits stopped() when done.
     void stop();
-
-    // Identity, addresses and settings, one "name: value" line each.
-    std::vector<std::string> statusLines() const;
+    // The settings dialog closed: announce a new nickname at once.
+    void settingsApplied(bool announce, bool shareChanged);
 
 signals:
-    void announceRequested();
     void stopped();
 
 private:
-    void tick();
+    // MainWindowHost
+    void announce(std::uint8_t form) override;
+    void runExtraUpdateCheck() override;
+    void postToMainThread(std::function<void()> work) override;
+    void openWithDesktop(const std::string& path) override;
+    void trimMemory() override;
+    std::vector<LinkSlotView> linkSlots() const override;
+
+    void startFeedWorker();
 
     HomePaths home_;
     SystemClock clock_;
@@ -55,10 +68,18 @@ private:
     QtFileSystem fileSystem_;
     QtProfileStore profileStore_;
     XdgAutostart autostart_;
+    FeedConfig feedConfig_;
     RunningCopy copy_;
     SettingsForm settingsForm_;
+    EventLog eventLog_;
+    NoRequestServices requestServices_;
+    DroppingTransportSink transportSink_;
+    MainWindowModel windowModel_;
+    CopyCommands commands_;
+    std::unique_ptr<DiscoveryEndpoint> discovery_;
+    std::unique_ptr<CCloudLink> feedWorker_;
     QTimer ticker_;
-    std::uint32_t tickCount_ = 0;
+    bool stopping_ = false;
 };
 
 } // namespace vandry

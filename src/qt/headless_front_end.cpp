@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 
+#include "qt/control_protocol.h"
 #include "qt/copy_runtime.h"
 #include "qt/termination_signals.h"
 
@@ -46,7 +47,7 @@ int runHeadless(const LaunchOptions& options)
     }
     applyProfileOptions(options, home);
 
-    CopyRuntime runtime(home);
+    CopyRuntime runtime(home, options.feed);
     if (const MissingRoot missing = runtime.start(); missing != MissingRoot::None) {
         std::fprintf(stderr, "vandry: %s\n", missingRootText(missing));
         return 2;
@@ -61,10 +62,16 @@ int runHeadless(const LaunchOptions& options)
     QObject::connect(&runtime, &CopyRuntime::stopped, QCoreApplication::instance(), &QCoreApplication::quit,
                      Qt::QueuedConnection);
 
+    guard.setRequestHandler(
+        [&runtime](const QByteArray& line) { return answerControlRequest(runtime.commands(), line); });
+    if (!runtime.run())
+        return 1;
     qInfo("Vandry started without a window");
-    for (const std::string& line : runtime.statusLines())
-        qInfo("  %s", line.c_str());
-    runtime.run();
+    for (const QString& line : statusLines(runtime.commands().status()))
+        qInfo("  %s", qPrintable(line));
+    qInfo("  settings file: %s",
+          qPrintable(home.settingsFile.isEmpty() ? home.openSettings()->fileName() : home.settingsFile));
+    qInfo("  state folder: %s", qPrintable(home.stateDir));
     const int code = QCoreApplication::exec();
     qInfo("stopped");
     return code;

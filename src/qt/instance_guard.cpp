@@ -1,7 +1,6 @@
 #include "qt/instance_guard.h"
 
 #include <QLocalSocket>
-#include <QPointer>
 
 namespace vandry {
 
@@ -50,16 +49,13 @@ bool InstanceGuard::tellRunningCopy() const
 void InstanceGuard::onNewConnection()
 {
     while (QLocalSocket* socket = server_.nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        QPointer<QLocalSocket> guarded(socket);
-        connect(socket, &QLocalSocket::readyRead, this, [this, guarded] {
-            if (!guarded || guarded->bytesAvailable() < qint64(sizeof kActivationPayload))
-                return;
-            const QByteArray payload = guarded->read(sizeof kActivationPayload);
-            if (payload == QByteArray(kActivationPayload, sizeof kActivationPayload))
-                emit activationRequested();
-            guarded->disconnectFromServer();
-        });
+        auto* connection = new ControlConnection(
+            socket,
+            [this](const QByteArray& line) {
+                return requestHandler_ ? requestHandler_(line) : QByteArray(R"({"ok":false,"error":"starting"})");
+            },
+            this);
+        connect(connection, &ControlConnection::activationRequested, this, &InstanceGuard::activationRequested);
     }
 }
 

@@ -1,18 +1,19 @@
 #pragma once
 // Keeps one running copy per home. The first start holds a lock file and listens on a local
 // socket; a second start finds the lock held, sends the four-byte activation payload "NOP\0"
-// to that socket and exits. A lock left by a crashed copy is stale and taken over.
+// to that socket and exits. A lock left by a crashed copy is stale and taken over. The same
+// socket, reachable only by this user, carries vandryctl's requests.
 
 #include <QLocalServer>
 #include <QLockFile>
 #include <QObject>
 #include <memory>
 
+#include "qt/control_connection.h"
+
 #include "qt/home_paths.h"
 
 namespace vandry {
-
-inline constexpr char kActivationPayload[4] = {'N', 'O', 'P', '\0'};
 
 class InstanceGuard : public QObject {
     Q_OBJECT
@@ -28,6 +29,8 @@ public:
 
     Outcome acquire();
     QString errorText() const { return error_; }
+    // Answers the JSON request lines of vandryctl.
+    void setRequestHandler(ControlConnection::RequestHandler handler) { requestHandler_ = std::move(handler); }
 
 signals:
     void activationRequested();
@@ -40,6 +43,7 @@ private:
     std::unique_ptr<QLockFile> lock_;
     QLocalServer server_;
     QString error_;
+    ControlConnection::RequestHandler requestHandler_;
 };
 
 } // namespace vandry

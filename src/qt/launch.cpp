@@ -53,6 +53,12 @@ LaunchOptions parseLaunchOptions(const QStringList& arguments)
         {QStringLiteral("nick"), QStringLiteral("Set the nickname shown to neighbours."), QStringLiteral("NAME")});
     parser.addOption({QStringLiteral("share"), QStringLiteral("Set the shared folder."), QStringLiteral("DIR")});
     parser.addOption({QStringLiteral("download"), QStringLiteral("Set the download folder."), QStringLiteral("DIR")});
+    parser.addOption({QStringLiteral("feed"), QStringLiteral("Ask this update feed for the rendezvous servers."),
+                      QStringLiteral("URL")});
+    parser.addOption({QStringLiteral("fallback-feed"), QStringLiteral("The feed asked when the first names no server."),
+                      QStringLiteral("URL")});
+    parser.addOption({QStringLiteral("touch-host"), QStringLiteral("The host asked when no server turns up."),
+                      QStringLiteral("HOST")});
     parser.addPositionalArgument(QStringLiteral("args"), QStringLiteral("Upgrade hand-over arguments."),
                                  QStringLiteral("[-u PATH | -r | -auto]"));
     QStringList ours;
@@ -75,6 +81,12 @@ LaunchOptions parseLaunchOptions(const QStringList& arguments)
     options.shareRoot = optionValue(parser, QStringLiteral("share"));
     options.downloadRoot = optionValue(parser, QStringLiteral("download"));
     options.positional = parser.positionalArguments() + handOver;
+    const auto text = [&](const char* name) -> std::optional<std::string> {
+        if (auto value = optionValue(parser, QString::fromLatin1(name)))
+            return value->toStdString();
+        return std::nullopt;
+    };
+    options.feed = {text("feed"), text("fallback-feed"), text("touch-host")};
     return options;
 }
 
@@ -133,6 +145,26 @@ LaunchStep takeInstanceGuard(InstanceGuard& guard)
         return LaunchStep::ExitFailure;
     }
     return LaunchStep::ExitFailure;
+}
+
+} // namespace vandry
+
+namespace vandry {
+
+QStringList statusLines(const CopyStatus& s)
+{
+    const auto q = [](const std::string& text) { return QString::fromStdString(text); };
+    return {
+        QStringLiteral("identity: ") + q(s.identity),
+        QStringLiteral("nickname: ") + q(s.nickname),
+        QStringLiteral("primary LAN address: ") + q(ipv4ToText(s.primaryLan)),
+        QStringLiteral("secondary LAN address: ") + q(ipv4ToText(s.secondaryLan)),
+        QStringLiteral("UDP port: %1").arg(s.udpPort),
+        QStringLiteral("TCP port: %1").arg(s.tcpPort),
+        QStringLiteral("share folder: ") + q(s.shareRoot),
+        QStringLiteral("download folder: ") + q(s.downloadRoot),
+        QStringLiteral("logging: ") + (s.logging ? QStringLiteral("on") : QStringLiteral("off")),
+    };
 }
 
 } // namespace vandry

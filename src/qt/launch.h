@@ -10,6 +10,8 @@
 #include "app/command_line.h"
 #include "qt/home_paths.h"
 #include "qt/instance_guard.h"
+#include "ui/copy_commands.h"
+#include "update/feed_config.h"
 
 namespace vandry {
 
@@ -19,6 +21,7 @@ struct LaunchOptions {
     std::optional<QString> nickname;
     std::optional<QString> shareRoot;
     std::optional<QString> downloadRoot;
+    FeedConfigOverrides feed;
     QStringList positional; // what the start-up command-line reader sees after the program path
 };
 
@@ -39,5 +42,8 @@ LaunchStep readStartCommandLine(const LaunchOptions& options);
 
 // Takes the guard; a second start tells the running copy to show itself and exits with success.
 LaunchStep takeInstanceGuard(InstanceGuard& guard);
+
+// The copy's identity, addresses and settings as "name: value" lines, for the log and vandryctl.
+QStringList statusLines(const CopyStatus& status);
 
 } // namespace vandry

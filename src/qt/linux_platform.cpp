@@ -126,6 +126,11 @@ std::optional<IpStatistics> LinuxNetworkPlatform::ipStatistics() const
 
 std::string LinuxHostPlatform::machineText() const
 {
+    return machineOnlyText() + ':' + std::to_string(::getuid()) + ':' + copyKey_;
+}
+
+std::string LinuxHostPlatform::machineOnlyText() const
+{
     for (const char* path : {"/etc/machine-id", "/var/lib/dbus/machine-id"}) {
         if (const auto contents = readSmallFile(path, kMaxMachineIdFile)) {
             auto text = machineIdText(*contents);

@@ -4,7 +4,9 @@
 //   adapters      every interface but loopback, in index order; the first IPv4 address of an
 //                 interface that is up and running, the next hop of its first default route
 //   statistics    the number of interfaces (loopback included) and of route rows
-//   machine text  /etc/machine-id, else /var/lib/dbus/machine-id, else the host name
+//   machine text  /etc/machine-id, else /var/lib/dbus/machine-id, else the host name; then the
+//                 user and the copy's home, so that copies of different users or homes on one
+//                 machine never share an identity
 //   OS version    the first two numbers of the kernel release
 
 #include <string>
@@ -23,9 +25,15 @@ public:
 
 class LinuxHostPlatform final : public HostPlatform {
 public:
+    // `copyKey` tells this copy apart from other copies on the machine (its home).
+    explicit LinuxHostPlatform(std::string copyKey = {}) : copyKey_(std::move(copyKey)) {}
     std::string machineText() const override;
     OsVersion osVersion() const override;
     std::string hostName() const override;
+
+private:
+    std::string machineOnlyText() const;
+    std::string copyKey_;
 };
 
 // "6.1.0-13-amd64" gives 6.1; a release that does not start with two numbers gives 0.0.

@@ -4,6 +4,11 @@
 #include <QPointer>
 #include <QVariant>
 
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 namespace vandry {
 
 namespace {
@@ -17,6 +22,7 @@ QtDatagramSocket::QtDatagramSocket() : socket_(new QUdpSocket)
 
 QtDatagramSocket::~QtDatagramSocket()
 {
+    descriptor_.store(-1);
     // Release the port now rather than when the deferred deletion runs.
     socket_->disconnect(&context_);
     socket_->abort();
@@ -26,6 +32,7 @@ bool QtDatagramSocket::bind(std::uint16_t port)
 {
     if (!socket_->bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress))
         return false;
+    descriptor_.store(socket_->socketDescriptor());
     applyOption(QAbstractSocket::ReceiveBufferSizeSocketOption, receiveBufferSize_);
     applyOption(QAbstractSocket::MulticastTtlOption, multicastTtl_);
     return true;
@@ -38,11 +45,19 @@ std::uint16_t QtDatagramSocket::localPort() const
 
 bool QtDatagramSocket::sendTo(ByteSpan datagram, Endpoint destination)
 {
-    if (socket_->state() != QAbstractSocket::BoundState)
+    const qintptr descriptor = descriptor_.load();
+    if (descriptor < 0)
         return false;
-    const auto size = static_cast<qint64>(datagram.size());
-    return socket_->writeDatagram(reinterpret_cast<const char*>(datagram.data()), size,
-                                  QHostAddress(destination.address), destination.port) == size;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(destination.port);
+    to.sin_addr.s_addr = htonl(destination.address);
+    ssize_t sent = -1;
+    do {
+        sent = ::sendto(static_cast<int>(descriptor), datagram.data(), datagram.size(), 0,
+                        reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    } while (sent < 0 && errno == EINTR);
+    return sent == static_cast<ssize_t>(datagram.size());
 }
 
 void QtDatagramSocket::setReceiveBufferSize(int bytes)

@@ -5,6 +5,7 @@
 #include <QScopedPointer>
 #include <QUdpSocket>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -23,6 +24,8 @@ public:
     bool bind(std::uint16_t port) override;
     std::uint16_t localPort() const override;
     // Fails on an unbound socket: Qt would otherwise bind it on the fly to a port nobody chose.
+    // Safe from any thread while the socket lives: it writes to the native descriptor directly,
+    // since a QUdpSocket may only be used from its own thread.
     bool sendTo(ByteSpan datagram, Endpoint destination) override;
     // Options set before bind() are applied when it binds, since they live on the bound socket.
     void setReceiveBufferSize(int bytes) override;
@@ -41,6 +44,7 @@ private:
     ReceiveHandler handler_;
     std::optional<int> receiveBufferSize_;
     std::optional<int> multicastTtl_;
+    std::atomic<qintptr> descriptor_{-1}; // the bound socket's, for sendTo from other threads
 };
 
 } // namespace vandry

@@ -44,7 +44,7 @@ TEST(InstanceGuard, LeftoversOfACrashedCopyDoNotBlockANewStart)
     EXPECT_EQ(guard.acquire(), InstanceGuard::Outcome::Acquired) << guard.errorText().toStdString();
 }
 
-TEST(InstanceGuard, OtherBytesOnTheSocketAreNotAnActivation)
+TEST(InstanceGuard, RequestLinesAreAnsweredAndAreNoActivation)
 {
     QTemporaryDir dir;
     const HomePaths home = HomePaths::forHome(dir.path());
@@ -52,13 +52,33 @@ TEST(InstanceGuard, OtherBytesOnTheSocketAreNotAnActivation)
     ASSERT_EQ(guard.acquire(), InstanceGuard::Outcome::Acquired);
     int activations = 0;
     QObject::connect(&guard, &InstanceGuard::activationRequested, [&] { ++activations; });
+    guard.setRequestHandler([](const QByteArray& line) { return "echo:" + line; });
+
     QLocalSocket client;
     client.connectToServer(home.controlSocketPath());
     ASSERT_TRUE(client.waitForConnected(1000));
-    client.write("NOPE", 4);
-    client.flush();
+    client.write("NOPE\nsecond");
+    client.write(" line\n");
+    QByteArray answers;
+    EXPECT_TRUE(vandry::testing::runUntil([&] {
+        answers += client.readAll();
+        return answers.count('\n') == 2;
+    }));
+    EXPECT_EQ(answers, QByteArray("echo:NOPE\necho:second line\n"));
+    EXPECT_EQ(activations, 0);
+}
+
+TEST(InstanceGuard, OverlongRequestLineClosesTheConnection)
+{
+    QTemporaryDir dir;
+    const HomePaths home = HomePaths::forHome(dir.path());
+    InstanceGuard guard(home);
+    ASSERT_EQ(guard.acquire(), InstanceGuard::Outcome::Acquired);
+    QLocalSocket client;
+    client.connectToServer(home.controlSocketPath());
+    ASSERT_TRUE(client.waitForConnected(1000));
     bool disconnected = false;
     QObject::connect(&client, &QLocalSocket::disconnected, [&] { disconnected = true; });
+    client.write(QByteArray(kMaxControlLine + 10, 'x'));
     EXPECT_TRUE(vandry::testing::runUntil([&] { return disconnected; }));
-    EXPECT_EQ(activations, 0);
 }

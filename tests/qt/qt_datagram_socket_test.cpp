@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "qt/qt_datagram_socket.h"
@@ -88,4 +90,29 @@ TEST(QtDatagramSocket, MulticastMembershipNeedsABoundSocketAndAGroupAddress)
     EXPECT_FALSE(socket.joinMulticastGroup(kLoopback));
     // Hosts without a multicast route refuse the group; either answer is fine, a crash is not.
     socket.joinMulticastGroup(kDiscoveryGroup);
+}
+
+// The server probe sends from its own thread while the owning thread sends and receives.
+TEST(QtDatagramSocket, SendsFromAnotherThread)
+{
+    QtDatagramSocket sender;
+    QtDatagramSocket receiver;
+    ASSERT_TRUE(sender.bind(0));
+    ASSERT_TRUE(receiver.bind(0));
+    std::vector<Received> got;
+    receiver.setReceiveHandler([&got](ByteSpan datagram, Endpoint source) {
+        got.push_back({std::string(datagram.begin(), datagram.end()), source});
+    });
+    const Endpoint to{kLoopback, receiver.localPort()};
+    bool sentFromWorker = false;
+    std::thread worker([&] { sentFromWorker = sender.sendTo(asBytes("from the worker"), to); });
+    const bool sentHere = sender.sendTo(asBytes("from the owner"), to);
+    worker.join();
+    EXPECT_TRUE(sentFromWorker);
+    EXPECT_TRUE(sentHere);
+    ASSERT_TRUE(runUntil([&] { return got.size() == 2; }));
+    std::vector<std::string> texts{got[0].text, got[1].text};
+    std::sort(texts.begin(), texts.end());
+    EXPECT_EQ(texts, (std::vector<std::string>{"from the owner", "from the worker"}));
+    EXPECT_EQ(got[0].source, (Endpoint{kLoopback, sender.localPort()}));
 }

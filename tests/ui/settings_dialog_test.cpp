@@ -4,7 +4,7 @@
 #include <QLineEdit>
 
 #include "fakes.h"
-#include "ui/settings_dialog.h"
+#include "ui/widgets/settings_dialog.h"
 
 using namespace vandry;
 using namespace vandry::testing;

@@ -1,10 +1,11 @@
-#include "ui/window_front_end.h"
+#include "ui/widgets/window_front_end.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
+#include "qt/control_protocol.h"
 #include "qt/copy_runtime.h"
-#include "ui/main_window.h"
+#include "ui/widgets/main_window.h"
 
 namespace vandry {
 
@@ -31,15 +32,20 @@ int runWindow(const LaunchOptions& options)
     }
     applyProfileOptions(options, home);
 
-    CopyRuntime runtime(home);
+    CopyRuntime runtime(home, options.feed);
     MainWindow window(runtime);
     QObject::connect(&guard, &InstanceGuard::activationRequested, &window, &MainWindow::bringToFront);
     QObject::connect(&runtime, &CopyRuntime::stopped, qApp, &QApplication::quit, Qt::QueuedConnection);
     // The first start, or a share folder that went away: ask before the window is usable.
     if (runtime.start() != MissingRoot::None)
         window.openSettings();
+    guard.setRequestHandler(
+        [&runtime](const QByteArray& line) { return answerControlRequest(runtime.commands(), line); });
+    if (!runtime.run()) {
+        QMessageBox::critical(nullptr, QStringLiteral("Vandry"), QStringLiteral("SocketError"));
+        return 1;
+    }
     window.show();
-    runtime.run();
     return QApplication::exec();
 }
 

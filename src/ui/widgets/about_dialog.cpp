@@ -1,4 +1,4 @@
-#include "ui/about_dialog.h"
+#include "ui/widgets/about_dialog.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>

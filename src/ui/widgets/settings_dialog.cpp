@@ -1,4 +1,4 @@
-#include "ui/settings_dialog.h"
+#include "ui/widgets/settings_dialog.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>

@@ -1,0 +1,141 @@
+#include "server/server_options.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+
+namespace vandry {
+
+namespace {
+constexpr qsizetype kMaxAdvertised = 8; // a copy takes the first eight servers of the feed's list
+
+std::optional<Endpoint> endpointFromText(const QString& text)
+{
+    const auto colon = text.lastIndexOf(':');
+    bool portOk = false;
+    const uint port = text.mid(colon + 1).toUInt(&portOk);
+    const auto address = ipv4FromText(text.left(colon).toStdString());
+    if (colon < 0 || !address || !portOk || port == 0 || port > 65535)
+        return std::nullopt;
+    return Endpoint{*address, static_cast<std::uint16_t>(port)};
+}
+
+// Reads the options' values one by one, keeping the first complaint.
+class ValueReader {
+public:
+    explicit ValueReader(const QCommandLineParser& parser) : parser_(parser) {}
+
+    void endpoint(const QCommandLineOption& option, Endpoint& out)
+    {
+        if (const auto endpoint = endpointFromText(parser_.value(option)))
+            out = *endpoint;
+        else
+            fail(option, "wants ADDR:PORT, a dotted IPv4 address and a port from 1 to 65535");
+    }
+    template <typename Number> void number(const QCommandLineOption& option, qlonglong min, qlonglong max, Number& out)
+    {
+        bool ok = false;
+        const qlonglong value = parser_.value(option).toLongLong(&ok);
+        if (ok && value >= min && value <= max)
+            out = static_cast<Number>(value);
+        else
+            fail(option, QStringLiteral("wants a number from %1 to %2").arg(min).arg(max));
+    }
+    void feedText(const QCommandLineOption& option, std::string& out)
+    {
+        out = parser_.value(option).toStdString();
+        if (!isFeedValue(out))
+            fail(option, "may not hold '<' or '>'");
+    }
+    void endpointList(const QCommandLineOption& option, std::vector<Endpoint>& out)
+    {
+        for (const QString& value : parser_.values(option))
+            for (const QString& item : value.split(',', Qt::SkipEmptyParts)) {
+                const auto endpoint = endpointFromText(item.trimmed());
+                if (!endpoint)
+                    fail(option, "wants ADDR:PORT items, a dotted IPv4 address and a port from 1 to 65535");
+                else
+                    out.push_back(*endpoint);
+            }
+        if (out.size() > kMaxAdvertised)
+            fail(option, QStringLiteral("names more than %1 servers").arg(kMaxAdvertised));
+    }
+    void fail(const QCommandLineOption& option, const QString& what)
+    {
+        if (error_.isEmpty())
+            error_ = "--" + option.names().constLast() + " " + what;
+    }
+    const QString& error() const { return error_; }
+
+private:
+    const QCommandLineParser& parser_;
+    QString error_;
+};
+
+ParsedCommandLine failure(const QString& message)
+{
+    return {ParsedCommandLine::Outcome::Error, {}, message};
+}
+} // namespace
+
+ParsedCommandLine parseServerCommandLine(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Vandry rendezvous server (UDP) and update feed (HTTP).");
+    const QCommandLineOption help({"h", "help"}, "Show this help.");
+    const QCommandLineOption udp("udp",
+                                 "UDP address of the rendezvous server. The socket listens on every interface; "
+                                 "the address is what --advertise defaults to.",
+                                 "ADDR:PORT", "0.0.0.0:3333");
+    const QCommandLineOption http("http", "Serve the update feed and downloads over HTTP here.", "ADDR:PORT");
+    const QCommandLineOption advertise("advertise",
+                                       "Rendezvous server named in the feed's Link; repeatable or "
+                                       "comma-separated, at most 8. Default: the --udp address (127.0.0.1 for "
+                                       "0.0.0.0).",
+                                       "ADDR:PORT");
+    const QCommandLineOption files("files", "Folder whose files are served for GET.", "DIR");
+    const QCommandLineOption ver("ver", "Newest version in the feed.", "A.B.C.D", "0.9.0.0");
+    const QCommandLineOption upUrl("upurl", "Page about the new version.", "URL");
+    const QCommandLineOption upFile("upfile", "Address of the new executable.", "URL");
+    const QCommandLineOption force("force-upgrade", "Make copies download the upgrade by themselves.");
+    const QCommandLineOption refer("refer", "Fallback feed address.", "URL");
+    const QCommandLineOption touch("touch", "Address copies report their identity to once.", "URL");
+    const QCommandLineOption maxCopies("max-copies", "Copies kept at most; newcomers are refused beyond.", "N",
+                                       "10000");
+    const QCommandLineOption forgetAfter("forget-after",
+                                         "Forget a copy not heard for this long (copies "
+                                         "announce every 20 s).",
+                                         "SECONDS", "45");
+    parser.addOptions(
+        {help, udp, http, advertise, files, ver, upUrl, upFile, force, refer, touch, maxCopies, forgetAfter});
+    if (!parser.parse(arguments))
+        return failure(parser.errorText());
+    if (parser.isSet(help))
+        return {ParsedCommandLine::Outcome::Help, {}, parser.helpText()};
+    if (!parser.positionalArguments().isEmpty())
+        return failure("unexpected argument " + parser.positionalArguments().constFirst());
+
+    ServerOptions o;
+    ValueReader read(parser);
+    read.endpoint(udp, o.udp);
+    if (parser.isSet(http))
+        read.endpoint(http, o.http.emplace());
+    read.endpointList(advertise, o.feed.servers);
+    if (o.feed.servers.empty())
+        o.feed.servers.push_back({o.udp.address == 0 ? *ipv4FromText("127.0.0.1") : o.udp.address, o.udp.port});
+    read.feedText(ver, o.feed.version);
+    read.feedText(upUrl, o.feed.upgradePage);
+    read.feedText(upFile, o.feed.upgradeFile);
+    read.feedText(refer, o.feed.referFeed);
+    read.feedText(touch, o.feed.touchAddress);
+    o.feed.forceUpgrade = parser.isSet(force);
+    read.number(maxCopies, 1, 1'000'000, o.rendezvous.maxCopies);
+    read.number(forgetAfter, 20, 86'400, o.rendezvous.forgetAfterSeconds);
+    o.filesFolder = parser.value(files);
+    if (parser.isSet(files) && !QFileInfo(o.filesFolder).isDir())
+        read.fail(files, "is not a folder: " + o.filesFolder);
+    if (!read.error().isEmpty())
+        return failure(read.error());
+    return {ParsedCommandLine::Outcome::Run, o, {}};
+}
+
+} // namespace vandry

@@ -1,0 +1,83 @@
+// vandry-server: the rendezvous server copies register with over UDP, and the update feed they
+// fetch over HTTP. Runs until SIGINT or SIGTERM.
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+#include "common/clock.h"
+#include "qt/qt_datagram_socket.h"
+#include "qt/termination_signals.h"
+#include "server/core/feed_document.h"
+#include "server/core/rendezvous_server.h"
+#include "server/feed_http_server.h"
+#include "server/server_log.h"
+#include "server/server_options.h"
+
+namespace {
+using namespace vandry;
+
+constexpr int kForgetSweepMs = 5000;
+constexpr int kReceiveBufferBytes = 1 << 20; // absorbs bursts of announces
+
+std::string endpointText(Endpoint endpoint)
+{
+    return ipv4ToText(endpoint.address) + ":" + std::to_string(endpoint.port);
+}
+
+int fail(const std::string& message)
+{
+    std::fprintf(stderr, "vandry-server: %s\n", message.c_str());
+    return 1;
+}
+
+int run(QCoreApplication& app, const ServerOptions& options)
+{
+    QtDatagramSocket socket;
+    socket.setReceiveBufferSize(kReceiveBufferBytes);
+    if (!socket.bind(options.udp.port))
+        return fail("cannot bind UDP port " + std::to_string(options.udp.port));
+    SystemClock clock;
+    RendezvousServer rendezvous(socket, clock, options.rendezvous, logLine);
+    QTimer forgetSweep;
+    forgetSweep.callOnTimeout([&rendezvous] { rendezvous.forgetSilentCopies(); });
+    forgetSweep.start(kForgetSweepMs);
+
+    std::unique_ptr<FeedHttpServer> feed;
+    if (options.http) {
+        feed = std::make_unique<FeedHttpServer>(options.feed, options.filesFolder, logLine);
+        if (feed->listen(*options.http) == 0)
+            return fail("cannot listen for HTTP on " + endpointText(*options.http));
+    }
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &app, [&app](int signalNumber) {
+        logLine("stopping on signal " + std::to_string(signalNumber));
+        app.quit();
+    });
+    logLine("started: UDP port " + std::to_string(socket.localPort()) + " on every interface, HTTP " +
+            (options.http ? endpointText(*options.http) : std::string("off")) + ", advertising " +
+            serverListText(options.feed.servers) + ", at most " + std::to_string(options.rendezvous.maxCopies) +
+            " copies, forgotten after " + std::to_string(options.rendezvous.forgetAfterSeconds) + " s");
+    const int status = QCoreApplication::exec();
+    logLine("stopped");
+    return status;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const ParsedCommandLine parsed = parseServerCommandLine(QCoreApplication::arguments());
+    switch (parsed.outcome) {
+    case ParsedCommandLine::Outcome::Help:
+        std::fputs(parsed.message.toLocal8Bit().constData(), stdout);
+        return 0;
+    case ParsedCommandLine::Outcome::Error:
+        std::fprintf(stderr, "vandry-server: %s (see --help)\n", parsed.message.toLocal8Bit().constData());
+        return 2;
+    case ParsedCommandLine::Outcome::Run:
+        break;
+    }
+    return run(app, parsed.options);
+}

@@ -1,0 +1,120 @@
+#pragma once
+// The discovery endpoint: this copy's one UDP socket. Over it the copy registers with rendezvous
+// servers, learns its public address, exchanges HostRecords with neighbours, opens paths through
+// address translators with punch probes, and carries small requests and replies (share query,
+// folder listing, source lookup), directly or relayed by a server. Reliable-transport packets on
+// the same socket are passed on unread.
+//
+// Threads: everything runs on the thread that owns the socket (the main thread), except the
+// server probe, which runs on a thread of its own; it sends through the same endpoint, and every
+// datagram is built and sent under one lock. The probe thread is joined by stopServerProbe() and
+// by the destructor.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "app/app_settings.h"
+#include "common/bytes.h"
+#include "common/event_log.h"
+#include "common/identity.h"
+#include "common/socket.h"
+#include "discovery/control_datagram.h"
+#include "discovery/control_sender.h"
+#include "discovery/discovery_listener.h"
+#include "discovery/neighbour_table.h"
+#include "discovery/reliable_transport_sink.h"
+#include "discovery/request_services.h"
+#include "discovery/server_probe.h"
+
+namespace vandry {
+
+// What the endpoint works with; all of it outlives the endpoint.
+struct DiscoveryContext {
+    AppSettings& settings; // the server list and the logging flag
+    NeighbourTable& table; // slot 0 is this copy's record
+    EventLog& log;
+    DiscoveryListener& listener;
+    RequestServices& services;
+    ReliableTransportSink& transport;
+};
+
+class DiscoveryEndpoint {
+public:
+    static constexpr std::uint16_t kDefaultPort = 1552;
+    static constexpr Ipv4 kMulticastGroup = 0xE0000105; // 224.0.1.5
+    static constexpr int kMulticastTtl = 32;
+    static constexpr int kReceiveBufferSize = 0x100000;
+    static constexpr std::uint8_t kAnnounceForm = 0;
+    static constexpr std::uint8_t kAnnounceFullForm = 1;
+
+    // `socket` must not be null. `probeSleep` replaces the probe's 600 ms wait (tests); without
+    // it the wait is real and cut short by stopServerProbe().
+    DiscoveryEndpoint(std::unique_ptr<DatagramSocket> socket, DiscoveryContext context,
+                      ServerProbe::Sleeper probeSleep = {});
+    ~DiscoveryEndpoint();
+    DiscoveryEndpoint(const DiscoveryEndpoint&) = delete;
+    DiscoveryEndpoint& operator=(const DiscoveryEndpoint&) = delete;
+
+    // Binds `port`, or any free port when it is taken, and stores the port bound in this copy's
+    // record. Multicast membership is best effort: a host that refuses it still runs. False when
+    // no port could be bound.
+    bool open(std::uint16_t port = kDefaultPort);
+
+    // Type 1 with this copy's record to the best server; nothing while no server is known.
+    void announce(std::uint8_t form);
+    // Type 0 to server `index`. Safe from any thread (the server probe calls it).
+    void probeServer(std::size_t index);
+
+    // Requests to one neighbour (type 5), sent straight to it when the neighbour table knows a
+    // usable address, else punch probes to its mapped and LAN addresses and the request relayed
+    // through the best server. False when the text cannot travel (a zero byte, or too long).
+    bool sendQuery(std::string_view text, std::uint8_t flags, const NeighbourRecord& target);
+    bool sendListingRequest(std::string_view folderPath, std::uint32_t parameter, const NeighbourRecord& target);
+    void sendSourceLookup(const FileKey& key, std::uint32_t parameter, const NeighbourRecord& target);
+    // A query to every neighbour seen less than 120 s ago.
+    bool searchAll(std::string_view text, std::uint8_t flags);
+
+    // Starts the server probe on its own thread. Safe from any thread (the update checker calls
+    // it). False while a probe is running or after stopServerProbe().
+    bool startServerProbe();
+    // For the update checker, which starts no feed check while a probe runs.
+    bool serverProbeRunning() const { return probeWorker_.busy(); }
+    // Cuts a running probe short and joins its thread; no probe starts afterwards.
+    void stopServerProbe();
+
+    std::uint16_t echoWord() const { return sender_.echoWord(); }
+
+private:
+    std::optional<Endpoint> serverEndpoint(std::size_t index) const;
+    void sendRequest(std::vector<std::uint8_t> payload, const NeighbourRecord& target);
+    void sendPunchProbes(const NeighbourRecord& target);
+
+    // Receiving (discovery_receive.cpp).
+    void receive(ByteSpan datagram, Endpoint source);
+    void dispatch(const ControlDatagram& header, ByteSpan datagram, Endpoint source);
+    void onServerReply(const ControlDatagram& header, Endpoint source);
+    void onAnnounce(Endpoint source);
+    void onRecords(const ControlDatagram& header, ByteSpan datagram);
+    bool mergeRecords(std::uint16_t slotHint, ByteSpan payload);
+    void onRequest(const ControlDatagram& header, ByteSpan payload, Endpoint source);
+    void onReply(ByteSpan payload, Endpoint source);
+    void onPunch(const ControlDatagram& header, ByteSpan payload, Endpoint source);
+    void onServerList(const ControlDatagram& header, ByteSpan payload);
+    void onEcho(const ControlDatagram& header, ByteSpan payload, Endpoint source);
+
+    std::unique_ptr<DatagramSocket> socket_;
+    DiscoveryContext context_;
+    ControlSender sender_;
+    // The probe thread's copy of this copy's identity; the table itself belongs to the main thread.
+    mutable std::mutex identityMutex_;
+    HostIdentity probeIdentity_{};
+    // Last: its thread uses everything above, so it is joined before any of it goes.
+    ServerProbeWorker probeWorker_;
+};
+
+} // namespace vandry

@@ -1,0 +1,206 @@
+// The receive side of the discovery endpoint: one datagram per call, dispatched by type. Every
+// handler reads the datagram it was given to the end before it sends anything, and replies are
+// built in buffers of their own.
+#include <algorithm>
+
+#include "discovery/compressed_datagram.h"
+#include "discovery/discovery_endpoint.h"
+#include "discovery/number_field.h"
+#include "discovery/request_server.h"
+#include "discovery/status_dump.h"
+
+namespace vandry {
+
+namespace {
+constexpr std::uint8_t kServerAnswer = 2;
+constexpr std::uint8_t kPunchProbe = 0;
+constexpr std::uint8_t kPunchAnswer = 1;
+constexpr std::uint8_t kEchoRequest = 0;
+constexpr std::uint8_t kEchoAnswer = 1;
+constexpr std::uint8_t kFullUpdate = 1; // a type 3 list of this sub-type is announced like type 2
+
+std::optional<HostIdentity> leadingIdentity(ByteSpan payload)
+{
+    if (payload.size() < sizeof(HostIdentity))
+        return std::nullopt;
+    HostIdentity identity;
+    std::copy_n(payload.begin(), identity.size(), identity.begin());
+    return identity;
+}
+} // namespace
+
+void DiscoveryEndpoint::receive(ByteSpan datagram, Endpoint source)
+{
+    switch (classifyDatagram(datagram)) {
+    case DatagramClass::ReliableTransport:
+        context_.transport.onDatagram(datagram, source);
+        return;
+    case DatagramClass::Drop:
+        return;
+    case DatagramClass::Control:
+        if (const auto parsed = parseControlHeader(datagram))
+            dispatch(*parsed, datagram, source);
+        return;
+    }
+}
+
+void DiscoveryEndpoint::dispatch(const ControlDatagram& h, ByteSpan datagram, Endpoint source)
+{
+    const ByteSpan payload = datagram.subspan(ControlDatagram::kSize);
+    switch (static_cast<ControlType>(h.type)) {
+    case ControlType::ServerProbe:
+        return onServerReply(h, source);
+    case ControlType::Announce:
+        return onAnnounce(source);
+    case ControlType::Records:
+    case ControlType::RecordsUpdate:
+        return onRecords(h, datagram);
+    case ControlType::Request:
+        return onRequest(h, payload, source);
+    case ControlType::Reply:
+        return onReply(payload, source);
+    case ControlType::Punch:
+        return onPunch(h, payload, source);
+    case ControlType::ServerRecords:
+        mergeRecords(h.word, payload);
+        return;
+    case ControlType::ServerList:
+        return onServerList(h, payload);
+    case ControlType::Echo:
+        return onEcho(h, payload, source);
+    }
+}
+
+// A server answered our probe with our public address and port. Servers are matched by dotted
+// text, and a better (smaller) index takes over.
+void DiscoveryEndpoint::onServerReply(const ControlDatagram& h, Endpoint source)
+{
+    if (h.subType != kServerAnswer)
+        return;
+    const std::string sourceText = ipv4ToText(source.address);
+    const auto servers = context_.settings.servers.entries();
+    const auto match = std::find_if(servers.begin(), servers.end(),
+                                    [&](const ServerList::Entry& server) { return server.address == sourceText; });
+    if (match == servers.end())
+        return;
+    if (!context_.settings.servers.offerBest(static_cast<int>(match - servers.begin())))
+        return;
+    auto local = context_.table.local().host;
+    local.mapAddr = h.address;
+    local.mapPort = h.word;
+    context_.table.setLocal(local);
+}
+
+void DiscoveryEndpoint::onAnnounce(Endpoint source)
+{
+    sender_.send(controlHeader(ControlType::Records), encodeHostRecord(context_.table.local().host), source);
+}
+
+void DiscoveryEndpoint::onRecords(const ControlDatagram& h, ByteSpan datagram)
+{
+    sender_.setEchoWord(h.word);
+    ByteSpan payload = datagram.subspan(ControlDatagram::kSize);
+    std::vector<std::uint8_t> expanded;
+    if (h.compressed == 1) {
+        expanded.assign(datagram.begin(), datagram.end());
+        if (expandCompressedDatagram(expanded, ControlDatagram::kMaxSize) != LzwStatus::Ok)
+            return;
+        payload = ByteSpan(expanded).subspan(ControlDatagram::kSize);
+    }
+    if (!mergeRecords(h.word, payload))
+        return;
+    if (h.type == static_cast<std::uint8_t>(ControlType::Records) || h.subType == kFullUpdate)
+        context_.listener.neighboursArrived();
+}
+
+// False when the payload is not a list of whole records. The slot the table chose is not written
+// back anywhere: nothing reads the datagram after the merge.
+bool DiscoveryEndpoint::mergeRecords(std::uint16_t slotHint, ByteSpan payload)
+{
+    const auto records = parseRecordList(payload);
+    if (!records)
+        return false;
+    context_.table.merge(*records, slotHint);
+    return true;
+}
+
+void DiscoveryEndpoint::onRequest(const ControlDatagram& h, ByteSpan payload, Endpoint source)
+{
+    const auto served = serveRequest(payload, context_.services, context_.table.local().host);
+    if (!served)
+        return;
+    const auto reply = controlHeader(ControlType::Reply);
+    if (h.subType == 0) {
+        sender_.send(reply, served->reply, source);
+        return;
+    }
+    // Forwarded by a server: answer the requester itself, not the server.
+    const NeighbourRecord requester = context_.table.snapshot(served->requester);
+    const auto chosen = context_.table.chooseAddress(requester);
+    if (context_.settings.logging.load())
+        context_.log.append(sessionReplyLog(served->reply.size(), reply.type, reply.subType, requester, chosen));
+    sender_.send(reply, served->reply, chosen.value_or(Endpoint{requester.host.mapAddr, requester.host.mapPort}));
+}
+
+void DiscoveryEndpoint::onReply(ByteSpan payload, Endpoint source)
+{
+    if (payload.size() < RequestHeader::kSize)
+        return;
+    const std::uint16_t headerLength = loadU16le(payload, 0);
+    if (headerLength < RequestHeader::kSize || headerLength > payload.size())
+        return;
+    switch (static_cast<RequestKind>(payload[2])) {
+    case RequestKind::ShareQuery:
+        return context_.listener.queryReplyArrived(payload, source);
+    case RequestKind::FolderListing:
+        return context_.listener.listingReplyArrived(payload);
+    case RequestKind::SourceLookup:
+        return context_.listener.sourceReplyArrived(payload);
+    }
+}
+
+void DiscoveryEndpoint::onPunch(const ControlDatagram& h, ByteSpan payload, Endpoint source)
+{
+    const auto identity = leadingIdentity(payload);
+    if (!identity)
+        return;
+    if (h.subType != kPunchProbe) {
+        if (const auto slot = context_.table.find(*identity, false))
+            context_.table.confirmDirectAddress(*slot, h.address);
+        return;
+    }
+    if (const auto slot = context_.table.find(*identity, true))
+        context_.table.recordProbe(*slot, source);
+    // Answered only when the prober reached us on the LAN address it names: then that address works.
+    const auto& local = context_.table.local().host;
+    if (h.address != 0 && (h.address == local.lanPrimary || h.address == local.lanSecondary))
+        sender_.send(controlHeader(ControlType::Punch, kPunchAnswer, h.address), local.identity, source);
+}
+
+// A list meant for another copy's identity tag (bytes 6-7 of the identity, in the header's
+// bytes 8-11 as a little-endian number) is ignored.
+void DiscoveryEndpoint::onServerList(const ControlDatagram& h, ByteSpan payload)
+{
+    const auto& identity = context_.table.local().host.identity;
+    const std::uint32_t tag = identity[6] | (std::uint32_t{identity[7]} << 8);
+    if (tag != 0 && numberFromAddressField(h.address) != tag)
+        return;
+    const auto entries = parseServerList(payload);
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        context_.settings.servers.setEntry(i, ipv4ToText(entries[i].address), entries[i].port);
+    // Counted after the entries are stored, so a probe that sees the count change reads the new list.
+    const std::uint8_t lists = ++context_.settings.servers.probeState;
+    if (lists == 1)
+        context_.listener.serverListArrived();
+}
+
+void DiscoveryEndpoint::onEcho(const ControlDatagram& h, ByteSpan payload, Endpoint source)
+{
+    if (h.subType != kEchoRequest)
+        return;
+    ControlDatagram echo = h; // bytes 6-11 go back as they came
+    echo.subType = kEchoAnswer;
+    sender_.send(echo, payload, source);
+}
+
+} // namespace vandry

@@ -1,0 +1,13 @@
+#pragma once
+// vandryctl's requests, one JSON object per line: {"cmd": "status" | "neighbours" | "announce" |
+// "quit", "args": [...]}; every answer carries "ok" and, when false, "error".
+
+#include <QByteArray>
+
+#include "ui/copy_commands.h"
+
+namespace vandry {
+
+QByteArray answerControlRequest(CopyCommands& commands, const QByteArray& line);
+
+} // namespace vandry

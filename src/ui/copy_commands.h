@@ -1,0 +1,46 @@
+#pragma once
+// The operations both front ends offer: the window's buttons and menus and vandryctl's
+// commands call these, so a copy behaves the same however it is driven.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/running_copy.h"
+#include "ui/main_window_model.h"
+
+namespace vandry {
+
+struct CopyStatus {
+    std::string identity;
+    std::string nickname;
+    Ipv4 primaryLan = 0;
+    Ipv4 secondaryLan = 0;
+    std::uint16_t udpPort = 0;
+    std::uint16_t tcpPort = 0;
+    std::string bestServer; // "address:port" as the server list names it; empty while none is known
+    Endpoint mapped;        // how the best server sees us; 0 until it answered
+    std::string shareRoot;
+    std::string downloadRoot;
+    bool logging = false;
+};
+
+class CopyCommands {
+public:
+    CopyCommands(RunningCopy& copy, MainWindowModel& window, std::function<void()> stop);
+
+    CopyStatus status() const;
+    const std::vector<NeighbourRow>& neighbours() const { return window_.neighbourRows(); }
+    // Announces this copy to the best server now; false when no server is known yet.
+    bool announce();
+    // Runs the stop sequence.
+    void quit() { stop_(); }
+
+private:
+    RunningCopy& copy_;
+    MainWindowModel& window_;
+    std::function<void()> stop_;
+};
+
+} // namespace vandry

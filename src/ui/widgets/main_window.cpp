@@ -1,0 +1,258 @@
+#include "ui/widgets/main_window.h"
+
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStyle>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include "common/version.h"
+#include "qt/copy_runtime.h"
+#include "ui/widgets/about_dialog.h"
+#include "ui/widgets/list_columns.h"
+#include "ui/widgets/settings_dialog.h"
+
+namespace vandry {
+
+namespace {
+QString qs(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The window template, in dialog units: x, y, width, height.
+struct TemplateRect {
+    LayoutControl control;
+    Rect units;
+};
+constexpr TemplateRect kTemplate[] = {
+    {LayoutControl::FileList, {76, 7, 263, 194}},      {LayoutControl::NeighbourList, {7, 7, 66, 229}},
+    {LayoutControl::TaskList, {76, 202, 263, 51}},     {LayoutControl::SearchBox, {7, 238, 66, 15}},
+    {LayoutControl::SettingsButton, {340, 7, 17, 21}}, {LayoutControl::AboutButton, {340, 29, 17, 21}},
+};
+constexpr Rect kAnnounceButtonUnits{8, 0, 6, 7};
+constexpr Rect kLinkDumpButtonUnits{146, 0, 7, 6};
+constexpr QSize kTemplateSizeUnits{364, 258};
+
+QTreeWidget* makeList(const std::vector<ListColumn>& columns, bool tree)
+{
+    auto* list = new QTreeWidget;
+    applyColumns(list, columns);
+    list->setRootIsDecorated(tree);
+    list->setUniformRowHeights(true);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    return list;
+}
+} // namespace
+
+MainWindow::MainWindow(CopyRuntime& runtime, QWidget* parent) : QWidget(parent), runtime_(runtime)
+{
+    setWindowTitle(qs(kVersionText));
+    setWindowIcon(style()->standardIcon(QStyle::SP_DriveNetIcon));
+    createControls();
+    createMenu();
+    saveTemplateRects();
+    resize(templateSize_);
+    placeControls();
+
+    runtime_.windowModel().setView(this);
+    connect(&runtime_, &CopyRuntime::stopped, this, [this] {
+        stopping_ = true;
+        close();
+    });
+}
+
+MainWindow::~MainWindow()
+{
+    runtime_.windowModel().setView(nullptr);
+}
+
+void MainWindow::createControls()
+{
+    neighbourList_ = makeList(neighbourColumns(), false);
+    fileList_ = makeList(fileColumns(), true);
+    taskList_ = makeList(taskColumns(), false);
+    for (int visual = 0; visual < static_cast<int>(taskDisplayOrder().size()); ++visual)
+        taskList_->header()->moveSection(taskList_->header()->visualIndex(taskDisplayOrder()[visual]), visual);
+    searchBox_ = new QLineEdit(QStringLiteral(".rar"));
+    settingsButton_ = new QPushButton(style()->standardIcon(QStyle::SP_FileDialogDetailedView), QString());
+    settingsButton_->setToolTip(QStringLiteral("参数配置"));
+    aboutButton_ = new QPushButton(style()->standardIcon(QStyle::SP_MessageBoxInformation), QString());
+    aboutButton_->setToolTip(QStringLiteral("关于Vandry"));
+    announceButton_ = new QPushButton;
+    announceButton_->setFlat(true);
+    linkDumpButton_ = new QPushButton;
+    linkDumpButton_->setFlat(true);
+    for (QWidget* widget : {static_cast<QWidget*>(neighbourList_), static_cast<QWidget*>(fileList_),
+                            static_cast<QWidget*>(taskList_), static_cast<QWidget*>(searchBox_),
+                            static_cast<QWidget*>(settingsButton_), static_cast<QWidget*>(aboutButton_),
+                            static_cast<QWidget*>(announceButton_), static_cast<QWidget*>(linkDumpButton_)})
+        widget->setParent(this);
+
+    MainWindowModel& model = runtime_.windowModel();
+    connect(settingsButton_, &QPushButton::clicked, this, [this] { openSettings(); });
+    connect(aboutButton_, &QPushButton::clicked, this, [this] { runCommand(WindowCommand::About); });
+    connect(announceButton_, &QPushButton::clicked, this, [&model] { model.announceNow(); });
+    connect(linkDumpButton_, &QPushButton::clicked, this, [&model] { model.requestLinkDump(); });
+    auto* logging = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+L")), this);
+    logging->setContext(Qt::ApplicationShortcut);
+    connect(logging, &QShortcut::activated, this, [&model] { model.toggleLogging(); });
+    auto* dump = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+K")), this);
+    dump->setContext(Qt::ApplicationShortcut);
+    connect(dump, &QShortcut::activated, this, [&model] { model.requestLinkDump(); });
+}
+
+void MainWindow::createMenu()
+{
+    // A Linux window has no system menu to extend, so the same entries sit behind a menu button.
+    menuButton_ = new QToolButton(this);
+    menuButton_->setIcon(style()->standardIcon(QStyle::SP_TitleBarMenuButton));
+    menuButton_->setToolTip(QStringLiteral("菜单"));
+    menuButton_->setPopupMode(QToolButton::InstantPopup);
+    auto* menu = new QMenu(menuButton_);
+    const auto addEntry = [this, menu](const QString& text, WindowCommand command) {
+        QAction* action = menu->addAction(text);
+        action->setData(static_cast<int>(command));
+        connect(action, &QAction::triggered, this, [this, command] { runCommand(command); });
+    };
+    menu->addSeparator();
+    addEntry(QStringLiteral("使用帮助 (&H)..."), WindowCommand::Help);
+    addEntry(QStringLiteral("关于Vandry (&A)..."), WindowCommand::About);
+    menu->addSeparator();
+    addEntry(QStringLiteral("退出程序 (&X)"), WindowCommand::Exit);
+    menuButton_->setMenu(menu);
+}
+
+void MainWindow::saveTemplateRects()
+{
+    // Dialog units follow the font: a quarter of the average character width, an eighth of its height.
+    const QFontMetrics metrics(font());
+    const double unitX = metrics.averageCharWidth() / 4.0;
+    const double unitY = metrics.height() / 8.0;
+    const auto toPixels = [&](const Rect& units) {
+        return Rect{qRound(units.x * unitX), qRound(units.y * unitY), qRound(units.width * unitX),
+                    qRound(units.height * unitY)};
+    };
+    for (const TemplateRect& entry : kTemplate)
+        at(templateRects_, entry.control) = toPixels(entry.units);
+    const Rect announce = toPixels(kAnnounceButtonUnits);
+    announceButton_->setGeometry(announce.x, announce.y, announce.width, announce.height);
+    const Rect dump = toPixels(kLinkDumpButtonUnits);
+    linkDumpButton_->setGeometry(dump.x, dump.y, dump.width, dump.height);
+    templateSize_ = QSize(qRound(kTemplateSizeUnits.width() * unitX), qRound(kTemplateSizeUnits.height() * unitY));
+}
+
+QWidget* MainWindow::control(LayoutControl which) const
+{
+    switch (which) {
+    case LayoutControl::FileList:
+        return fileList_;
+    case LayoutControl::NeighbourList:
+        return neighbourList_;
+    case LayoutControl::TaskList:
+        return taskList_;
+    case LayoutControl::SearchBox:
+        return searchBox_;
+    case LayoutControl::SettingsButton:
+        return settingsButton_;
+    case LayoutControl::AboutButton:
+        return aboutButton_;
+    case LayoutControl::Count:
+        break;
+    }
+    return nullptr;
+}
+
+void MainWindow::placeControls()
+{
+    // A window larger than its template (maximized, or stretched by a tiling window manager)
+    // gets the maximized layout; otherwise every control keeps its template rectangle.
+    const bool grown = isMaximized() || width() > templateSize_.width() || height() > templateSize_.height();
+    const ControlRects placed = layoutControls(templateRects_, grown, width(), height());
+    for (std::size_t i = 0; i < placed.size(); ++i) {
+        const Rect& r = placed[i];
+        control(static_cast<LayoutControl>(i))->setGeometry(r.x, r.y, r.width, r.height);
+    }
+    const Rect& about = at(placed, LayoutControl::AboutButton);
+    menuButton_->setGeometry(about.x, about.y + about.height + 6, about.width, about.width);
+    const ColumnWidths widths = columnWidths(placed);
+    fileList_->setColumnWidth(0, widths.fileName);
+    neighbourList_->setColumnWidth(0, widths.neighbourName);
+    taskList_->setColumnWidth(0, widths.taskName);
+    taskList_->setColumnWidth(3, widths.taskInfo);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    placeControls();
+}
+
+void MainWindow::neighboursChanged()
+{
+    neighbourList_->clear();
+    const QIcon icon = style()->standardIcon(QStyle::SP_ComputerIcon);
+    for (const NeighbourRow& row : runtime_.windowModel().neighbourRows()) {
+        auto* item =
+            new QTreeWidgetItem({QString::fromStdString(row.nickname), QString::fromStdString(row.identityHex)});
+        item->setIcon(0, icon);
+        neighbourList_->addTopLevelItem(item);
+    }
+}
+
+void MainWindow::loggingChanged(bool on)
+{
+    linkDumpButton_->setVisible(on);
+}
+
+void MainWindow::runCommand(WindowCommand command)
+{
+    switch (command) {
+    case WindowCommand::Exit:
+        runtime_.stop();
+        return;
+    case WindowCommand::Help:
+        QDesktopServices::openUrl(QUrl(qs(kHelpPageUrl)));
+        return;
+    case WindowCommand::About: {
+        AboutDialog about(this);
+        about.exec();
+        return;
+    }
+    }
+}
+
+bool MainWindow::openSettings()
+{
+    SettingsDialog dialog(runtime_.settingsForm(), isVisible() ? this : nullptr);
+    const bool applied = dialog.exec() == QDialog::Accepted;
+    runtime_.settingsApplied(dialog.announceRequested(), dialog.shareChanged());
+    return applied;
+}
+
+void MainWindow::bringToFront()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    // Until the notification icon exists, closing the window is the way out: run the stop sequence.
+    if (!stopping_) {
+        event->ignore();
+        runtime_.stop();
+        return;
+    }
+    event->accept();
+}
+
+} // namespace vandry

@@ -1,0 +1,44 @@
+#pragma once
+// Where the main window's controls go. Restored, every control keeps the rectangle of the
+// window template; maximized, the lists and the search box grow with the window and the two
+// buttons stay at its right edge. After every size change the first columns take what is free.
+
+#include <array>
+
+namespace vandry {
+
+struct Rect {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool operator==(const Rect&) const = default;
+};
+
+enum class LayoutControl { FileList, NeighbourList, TaskList, SearchBox, SettingsButton, AboutButton, Count };
+using ControlRects = std::array<Rect, static_cast<std::size_t>(LayoutControl::Count)>;
+
+struct ColumnWidths {
+    int fileName = 0;      // file list column 0
+    int neighbourName = 0; // neighbour list column 0
+    int taskName = 0;      // task list column 0
+    int taskInfo = 0;      // task list column 3, the last shown
+    bool operator==(const ColumnWidths&) const = default;
+};
+
+inline constexpr int kFileSizeColumnWidth = 55;
+inline constexpr int kTaskStateColumnWidth = 70;
+inline constexpr int kTaskProgressColumnWidth = 40;
+inline constexpr int kTaskRateColumnWidth = 55;
+
+// `saved` holds the template rectangles; W and H are the client size.
+ControlRects layoutControls(const ControlRects& saved, bool maximized, int clientWidth, int clientHeight);
+ColumnWidths columnWidths(const ControlRects& placed);
+
+inline Rect& at(ControlRects& rects, LayoutControl c)
+{
+    return rects[static_cast<std::size_t>(c)];
+}
+inline const Rect& at(const ControlRects& rects, LayoutControl c)
+{
+    return rects[static_cast<std::size_t>(c)];
+}
+
+} // namespace vandry
