@@ -83,8 +83,8 @@ ParsedCommandLine parseServerCommandLine(const QStringList& arguments)
     parser.setApplicationDescription("Vandry rendezvous server (UDP) and update feed (HTTP).");
     const QCommandLineOption help({"h", "help"}, "Show this help.");
     const QCommandLineOption udp("udp",
-                                 "UDP address of the rendezvous server. The socket listens on every interface; "
-                                 "the address is what --advertise defaults to.",
+                                 "UDP address of the rendezvous server (0.0.0.0: every interface); "
+                                 "also what --advertise defaults to.",
                                  "ADDR:PORT", "0.0.0.0:3333");
     const QCommandLineOption http("http", "Serve the update feed and downloads over HTTP here.", "ADDR:PORT");
     const QCommandLineOption advertise("advertise",

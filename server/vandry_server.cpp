@@ -34,7 +34,7 @@ int fail(const std::string& message)
 
 int run(QCoreApplication& app, const ServerOptions& options)
 {
-    QtDatagramSocket socket;
+    QtDatagramSocket socket(options.udp.address);
     socket.setReceiveBufferSize(kReceiveBufferBytes);
     if (!socket.bind(options.udp.port))
         return fail("cannot bind UDP port " + std::to_string(options.udp.port));
@@ -55,7 +55,7 @@ int run(QCoreApplication& app, const ServerOptions& options)
         logLine("stopping on signal " + std::to_string(signalNumber));
         app.quit();
     });
-    logLine("started: UDP port " + std::to_string(socket.localPort()) + " on every interface, HTTP " +
+    logLine("started: UDP " + endpointText({options.udp.address, socket.localPort()}) + ", HTTP " +
             (options.http ? endpointText(*options.http) : std::string("off")) + ", advertising " +
             serverListText(options.feed.servers) + ", at most " + std::to_string(options.rendezvous.maxCopies) +
             " copies, forgotten after " + std::to_string(options.rendezvous.forgetAfterSeconds) + " s");

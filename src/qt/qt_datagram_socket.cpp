@@ -15,7 +15,7 @@ namespace {
 constexpr qint64 kMaxDatagram = 65535;
 } // namespace
 
-QtDatagramSocket::QtDatagramSocket() : socket_(new QUdpSocket)
+QtDatagramSocket::QtDatagramSocket(Ipv4 bindAddress) : socket_(new QUdpSocket), bindAddress_(bindAddress)
 {
     QObject::connect(socket_.get(), &QUdpSocket::readyRead, &context_, [this] { deliverPending(); });
 }
@@ -30,7 +30,8 @@ QtDatagramSocket::~QtDatagramSocket()
 
 bool QtDatagramSocket::bind(std::uint16_t port)
 {
-    if (!socket_->bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress))
+    const QHostAddress address = bindAddress_ == 0 ? QHostAddress(QHostAddress::AnyIPv4) : QHostAddress(bindAddress_);
+    if (!socket_->bind(address, port, QAbstractSocket::DontShareAddress))
         return false;
     descriptor_.store(socket_->socketDescriptor());
     applyOption(QAbstractSocket::ReceiveBufferSizeSocketOption, receiveBufferSize_);

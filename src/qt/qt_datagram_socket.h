@@ -18,7 +18,8 @@ namespace vandry {
 // The receive handler may destroy this socket; nothing is delivered after that.
 class QtDatagramSocket final : public DatagramSocket {
 public:
-    QtDatagramSocket();
+    // `bindAddress` 0 binds every IPv4 interface.
+    explicit QtDatagramSocket(Ipv4 bindAddress = 0);
     ~QtDatagramSocket() override;
 
     bool bind(std::uint16_t port) override;
@@ -45,6 +46,7 @@ private:
     std::optional<int> receiveBufferSize_;
     std::optional<int> multicastTtl_;
     std::atomic<qintptr> descriptor_{-1}; // the bound socket's, for sendTo from other threads
+    Ipv4 bindAddress_ = 0;
 };
 
 } // namespace vandry

@@ -48,11 +48,24 @@ QString CopyProcess::output()
     return output_;
 }
 
+bool CopyProcess::waitForExit(std::chrono::milliseconds timeout)
+{
+    const bool ended =
+        process_.state() == QProcess::NotRunning || process_.waitForFinished(static_cast<int>(timeout.count()));
+    output();
+    return ended;
+}
+
 int runToEnd(const QStringList& arguments, QString* output)
+{
+    return runProgram(QStringLiteral(VANDRY_BINARY), arguments, output);
+}
+
+int runProgram(const QString& program, const QStringList& arguments, QString* output)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral(VANDRY_BINARY), arguments);
+    process.start(program, arguments);
     if (!process.waitForFinished(20000)) {
         process.kill();
         process.waitForFinished();

@@ -19,13 +19,17 @@ public:
     // Sends SIGTERM and waits for the exit; returns the exit code, or -1 on a crash or hang.
     int terminate();
     QString output();
+    // Waits for the process to end by itself; false when it is still running after the timeout.
+    bool waitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 private:
     QProcess process_;
     QString output_;
 };
 
-// Runs vandry to its end and returns the exit code (-1 when it crashed or hung).
+// Runs a program to its end and returns the exit code (-1 when it crashed or hung).
+int runProgram(const QString& program, const QStringList& arguments, QString* output = nullptr);
+// The same for vandry.
 int runToEnd(const QStringList& arguments, QString* output = nullptr);
 
 // A temporary home with a share and a download folder.
