@@ -20,7 +20,7 @@ TEST(FileInfoBlock, GoldenBytesAndRoundTrip)
     EXPECT_EQ(info.blockCount, 5u << 22);
     ByteReader in(bytes);
     EXPECT_EQ(parseFileInfoBlock(in), info);
-    ByteReader shortInput(std::span(bytes).first(55));
+    ByteReader shortInput(ByteSpan(bytes).first(55));
     EXPECT_FALSE(parseFileInfoBlock(shortInput));
 }
 
