@@ -55,6 +55,7 @@ const std::vector<int>& taskDisplayOrder()
 void applyColumns(QTreeWidget* list, const std::vector<ListColumn>& columns)
 {
     list->setColumnCount(static_cast<int>(columns.size()));
+    list->header()->setMinimumSectionSize(1); // the hidden key columns are 0 or 1 pixel wide
     QStringList titles;
     for (const ListColumn& column : columns)
         titles << column.title;

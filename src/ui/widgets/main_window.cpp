@@ -77,6 +77,7 @@ MainWindow::~MainWindow()
 void MainWindow::createControls()
 {
     neighbourList_ = makeList(neighbourColumns(), false);
+    neighbourList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // its one column follows its width
     fileList_ = makeList(fileColumns(), true);
     taskList_ = makeList(taskColumns(), false);
     for (int visual = 0; visual < static_cast<int>(taskDisplayOrder().size()); ++visual)
@@ -113,7 +114,7 @@ void MainWindow::createMenu()
 {
     // A Linux window has no system menu to extend, so the same entries sit behind a menu button.
     menuButton_ = new QToolButton(this);
-    menuButton_->setIcon(style()->standardIcon(QStyle::SP_TitleBarMenuButton));
+    menuButton_->setText(QStringLiteral("≡"));
     menuButton_->setToolTip(QStringLiteral("菜单"));
     menuButton_->setPopupMode(QToolButton::InstantPopup);
     auto* menu = new QMenu(menuButton_);
