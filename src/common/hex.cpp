@@ -2,8 +2,7 @@
 
 namespace vandry {
 
-namespace {
-int digitValue(char c)
+int hexDigitValue(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -13,7 +12,6 @@ int digitValue(char c)
         return c - 'A' + 10;
     return -1;
 }
-} // namespace
 
 std::string hexEncode(ByteSpan bytes)
 {
@@ -34,8 +32,8 @@ std::optional<std::vector<std::uint8_t>> hexDecode(std::string_view text, std::s
         return std::nullopt;
     std::vector<std::uint8_t> out(count);
     for (std::size_t i = 0; i < count; ++i) {
-        const int hi = digitValue(text[2 * i]);
-        const int lo = digitValue(text[2 * i + 1]);
+        const int hi = hexDigitValue(text[2 * i]);
+        const int lo = hexDigitValue(text[2 * i + 1]);
         if (hi < 0 || lo < 0)
             return std::nullopt;
         out[i] = static_cast<std::uint8_t>(hi * 16 + lo);

@@ -11,6 +11,9 @@
 
 namespace vandry {
 
+// The value of one hexadecimal digit of either case, or -1.
+int hexDigitValue(char c);
+
 // Encodes at most kMaxHexBytes bytes; anything beyond is not written.
 inline constexpr std::size_t kMaxHexBytes = 1023;
 std::string hexEncode(ByteSpan bytes);

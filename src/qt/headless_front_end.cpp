@@ -26,26 +26,10 @@ const char* missingRootText(MissingRoot missing)
 
 int runHeadless(const LaunchOptions& options)
 {
-    switch (readStartCommandLine(options)) {
-    case LaunchStep::Continue:
-        break;
-    case LaunchStep::ExitSuccess:
-        return 0;
-    case LaunchStep::ExitFailure:
-        return 1;
-    }
     const HomePaths home = homePathsFor(options);
     InstanceGuard guard(home);
-    switch (takeInstanceGuard(guard)) {
-    case LaunchStep::Continue:
-        break;
-    case LaunchStep::ExitSuccess:
-        qInfo("another copy runs for this home; asked it to show itself");
-        return 0;
-    case LaunchStep::ExitFailure:
-        return 1;
-    }
-    applyProfileOptions(options, home);
+    if (const auto exitCode = prepareLaunch(options, home, guard))
+        return *exitCode;
 
     CopyRuntime runtime(home, options.feed);
     if (const MissingRoot missing = runtime.start(); missing != MissingRoot::None) {

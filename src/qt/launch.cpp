@@ -107,7 +107,9 @@ void applyProfileOptions(const LaunchOptions& options, const HomePaths& home)
         profile.setDownloadRoot(absoluteRoot(*options.downloadRoot).toStdString());
 }
 
-LaunchStep readStartCommandLine(const LaunchOptions& options)
+namespace {
+// Exit code when the start-up reader ends this start.
+std::optional<int> readStartCommandLine(const LaunchOptions& options)
 {
     std::vector<std::string> arguments;
     for (const QString& argument : options.positional)
@@ -117,39 +119,40 @@ LaunchStep readStartCommandLine(const LaunchOptions& options)
     const StartDecision decision = readCommandLine(line);
     switch (decision.kind) {
     case StartKind::Ordinary:
-        return LaunchStep::Continue;
+        return std::nullopt;
     case StartKind::HandOver:
         qWarning("upgrade hand-over to %s requested; this build cannot install upgrades yet",
                  decision.targetPath.c_str());
-        return LaunchStep::ExitSuccess;
+        return 0;
     case StartKind::Exit:
         if (decision.openTargetAfterDelay) {
             QThread::sleep(3);
             if (!decision.targetPath.empty())
                 QProcess::startDetached(QStringLiteral("xdg-open"), {QString::fromStdString(decision.targetPath)});
         }
-        return LaunchStep::ExitSuccess;
+        return 0;
     }
-    return LaunchStep::ExitFailure;
+    return 1;
 }
+} // namespace
 
-LaunchStep takeInstanceGuard(InstanceGuard& guard)
+std::optional<int> prepareLaunch(const LaunchOptions& options, const HomePaths& home, InstanceGuard& guard)
 {
+    if (const auto exitCode = readStartCommandLine(options))
+        return exitCode;
     switch (guard.acquire()) {
     case InstanceGuard::Outcome::Acquired:
-        return LaunchStep::Continue;
+        break;
     case InstanceGuard::Outcome::OtherCopyRunning:
-        return LaunchStep::ExitSuccess;
+        qInfo("another copy runs for this home; asked it to show itself");
+        return 0;
     case InstanceGuard::Outcome::Failed:
         qCritical("vandry: %s", qPrintable(guard.errorText()));
-        return LaunchStep::ExitFailure;
+        return 1;
     }
-    return LaunchStep::ExitFailure;
+    applyProfileOptions(options, home);
+    return std::nullopt;
 }
-
-} // namespace vandry
-
-namespace vandry {
 
 QStringList statusLines(const CopyStatus& s)
 {

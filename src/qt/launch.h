@@ -34,14 +34,11 @@ HomePaths homePathsFor(const LaunchOptions& options);
 // ending in a separator).
 void applyProfileOptions(const LaunchOptions& options, const HomePaths& home);
 
-enum class LaunchStep { Continue, ExitSuccess, ExitFailure };
-
-// Runs the start-up command-line reader over the positional arguments. Logs what a hand-over
-// would do; waits three seconds for "-r".
-LaunchStep readStartCommandLine(const LaunchOptions& options);
-
-// Takes the guard; a second start tells the running copy to show itself and exits with success.
-LaunchStep takeInstanceGuard(InstanceGuard& guard);
+// Everything before a copy runs: the start-up command-line reader (which may hand over to an
+// upgrade or relaunch), the instance guard of the home (a second start tells the running copy
+// to show itself), and the profile values of the command line. Returns the exit code when this
+// start ends here; on a guard failure, guard.errorText() says why.
+std::optional<int> prepareLaunch(const LaunchOptions& options, const HomePaths& home, InstanceGuard& guard);
 
 // The copy's identity, addresses and settings as "name: value" lines, for the log and vandryctl.
 QStringList statusLines(const CopyStatus& status);

@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "common/hex.h"
+
 namespace vandry {
 
 namespace {
@@ -10,17 +12,6 @@ constexpr std::string_view kTestTitle = "<title>test</title>";
 constexpr std::string_view kCdataOpen = "<![CDATA[";
 constexpr std::string_view kCdataClose = "]]>";
 constexpr std::string_view kWhiteSpace = " \t\r\n\v\f";
-
-int hexDigitValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool isDigit(char c)
 {

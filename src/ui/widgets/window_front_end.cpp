@@ -11,26 +11,13 @@ namespace vandry {
 
 int runWindow(const LaunchOptions& options)
 {
-    switch (readStartCommandLine(options)) {
-    case LaunchStep::Continue:
-        break;
-    case LaunchStep::ExitSuccess:
-        return 0;
-    case LaunchStep::ExitFailure:
-        return 1;
-    }
     const HomePaths home = homePathsFor(options);
     InstanceGuard guard(home);
-    switch (takeInstanceGuard(guard)) {
-    case LaunchStep::Continue:
-        break;
-    case LaunchStep::ExitSuccess:
-        return 0;
-    case LaunchStep::ExitFailure:
-        QMessageBox::critical(nullptr, QStringLiteral("Vandry"), guard.errorText());
-        return 1;
+    if (const auto exitCode = prepareLaunch(options, home, guard)) {
+        if (!guard.errorText().isEmpty())
+            QMessageBox::critical(nullptr, QStringLiteral("Vandry"), guard.errorText());
+        return *exitCode;
     }
-    applyProfileOptions(options, home);
 
     CopyRuntime runtime(home, options.feed);
     MainWindow window(runtime);
