@@ -17,6 +17,24 @@ std::string identityText(const HostIdentity& id)
     return text;
 }
 
+std::optional<HostIdentity> identityFromText(std::string_view text)
+{
+    // Groups of the text form: bytes 0-3 (little-endian u32), 4-5 and 6-7 (little-endian u16s),
+    // then bytes 8-15 in order.
+    if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-')
+        return std::nullopt;
+    std::string digits;
+    for (char c : text)
+        if (c != '-')
+            digits.push_back(c);
+    const auto bytes = hexDecode(digits, 16);
+    if (!bytes)
+        return std::nullopt;
+    const auto& b = *bytes;
+    return HostIdentity{b[3], b[2], b[1],  b[0],  b[5],  b[4],  b[7],  b[6],
+                        b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]};
+}
+
 std::string identityHex(const HostIdentity& id)
 {
     return hexEncode(id);

@@ -25,6 +25,13 @@ constexpr std::uint64_t blockCountFor(std::uint64_t size)
     return (size + kBlockSize - 1) / kBlockSize;
 }
 
+// How many leading blocks of a file of `size` bytes lie whole within its first `length` bytes
+// (the short last block counts once the file reaches its full size).
+constexpr std::uint64_t blocksWithin(std::uint64_t length, std::uint64_t size)
+{
+    return length >= size ? blockCountFor(size) : length / kBlockSize;
+}
+
 struct FileInfoBlock {
     static constexpr std::size_t kSize = 56;
 
@@ -43,6 +50,12 @@ struct FileInfoBlock {
 
     bool operator==(const FileInfoBlock&) const = default;
 };
+
+// The block describes a file of at least one block, its block count matching its size.
+inline bool describesBlocks(const FileInfoBlock& info)
+{
+    return info.blockCount != 0 && blockCountFor(info.size) == info.blockCount;
+}
 
 void encodeFileInfoBlock(const FileInfoBlock& info, ByteWriter& out);
 std::optional<FileInfoBlock> parseFileInfoBlock(ByteReader& in);

@@ -58,3 +58,14 @@ TEST(CaseInsensitive, FoldsOnlyAsciiLetters)
     EXPECT_FALSE(equalsIgnoreAsciiCase("-u", "-r"));
     EXPECT_FALSE(equalsIgnoreAsciiCase("ab", "abc"));
 }
+
+TEST(IdentityText, ReadsItsOwnTextFormBack)
+{
+    HostIdentity id{};
+    for (int i = 0; i < 16; ++i)
+        id[i] = static_cast<std::uint8_t>(i * 17 + 3);
+    EXPECT_EQ(identityFromText(identityText(id)), id);
+    EXPECT_FALSE(identityFromText("00090000-5101-0000-DEAD-BEEF0102030"));  // short
+    EXPECT_FALSE(identityFromText("00090000-5101-0000-DEAD+BEEF01020304")); // wrong separator
+    EXPECT_FALSE(identityFromText("0009000G-5101-0000-DEAD-BEEF01020304")); // not hex
+}

@@ -1,0 +1,18 @@
+#include "link/link_report.h"
+
+#include <cstdio>
+
+namespace vandry {
+
+std::string reportLogLine(unsigned linkIndex, std::uint32_t tickMs, std::string_view text)
+{
+    char prefix[32];
+    std::snprintf(prefix, sizeof prefix, "%2u %u ", linkIndex, static_cast<unsigned>(tickMs));
+    std::string line(prefix);
+    line += "MarkTrxferException:";
+    line += text;
+    line += "\r\n";
+    return line;
+}
+
+} // namespace vandry

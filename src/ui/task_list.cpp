@@ -1,0 +1,127 @@
+#include "ui/task_list.h"
+
+#include <algorithm>
+
+namespace vandry {
+
+namespace {
+std::string percentText(std::uint64_t percent)
+{
+    return std::to_string(percent) + "%";
+}
+
+// The part of a local path after its last separator; a folder's trailing separator is ignored.
+std::string displayName(std::string path)
+{
+    if (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+} // namespace
+
+bool TaskList::isDirectoryTask(const TaskRow& row)
+{
+    return !row[kTaskLocalPath].empty() && row[kTaskLocalPath].back() == '/';
+}
+
+AddedTask TaskList::addTaskRow(const TaskRecord& record, const HostIdentity& identity, const std::string& hostHex,
+                               int progress, int fileCount)
+{
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        if (rows_[i][kTaskLocalPath] != record.localPath)
+            continue;
+        AddedTask existing{i, true, identity, rows_[i][kTaskHost] != hostHex};
+        if (const auto parsed = identityFromText(rows_[i][kTaskIdentity]))
+            existing.identity = *parsed;
+        return existing;
+    }
+    TaskRow row;
+    row[kTaskName] = displayName(record.localPath);
+    row[kTaskState] = std::string(progress == kProgressFinished ? kStateFinished
+                                  : progress == kProgressNew    ? kStateWaiting
+                                                                : kStateHistory);
+    if (progress >= 0)
+        row[kTaskProgress] = percentText(static_cast<std::uint64_t>(progress));
+    else if (progress == kProgressUnknown)
+        row[kTaskProgress] = "N/A";
+    row[kTaskIdentity] = identityText(identity);
+    row[kTaskHost] = hostHex;
+    row[kTaskLocalPath] = record.localPath;
+    row[kTaskRemotePath] = record.remotePath;
+    row[kTaskScheduled] = "0";
+    row[kTaskFileCount] = std::to_string(fileCount);
+    row[kTaskAttribute] = std::to_string(record.attribute);
+    rows_.push_back(std::move(row));
+    return {rows_.size() - 1, false, identity, false};
+}
+
+std::optional<std::size_t> TaskList::findRow(const HostIdentity& identity) const
+{
+    const std::string key = identityText(identity);
+    for (std::size_t i = 0; i < rows_.size(); ++i)
+        if (rows_[i][kTaskIdentity] == key)
+            return i;
+    return std::nullopt;
+}
+
+void TaskList::onTaskEvent(const TransferEvent& event, EventType type)
+{
+    const std::string key = identityText(event.taskId);
+    for (TaskRow& row : rows_)
+        if (row[kTaskIdentity] == key)
+            applyEvent(row, event, type);
+}
+
+void TaskList::applyEvent(TaskRow& row, const TransferEvent& event, EventType type)
+{
+    switch (type) {
+    case EventType::Status:
+    case EventType::NetworkLost:
+    case EventType::ConnectFailed:
+        // With several links on one task, one link's news is not the task's state.
+        if (countLinks_(event.taskId) < 2)
+            row[kTaskState] = event.text;
+        return;
+    case EventType::PeerFailed:
+        row[kTaskState] = event.text;
+        return;
+    case EventType::FileOpened:
+        row[kTaskState] = std::string(kStateTransferring);
+        row[kTaskInfo] = event.text;
+        return;
+    case EventType::TransferEnded:
+        row[kTaskProgress] = percentText(100);
+        row[kTaskScheduled] = "0";
+        row[kTaskState] = std::string(kStateFinished);
+        return;
+    case EventType::SegmentsDone:
+    case EventType::PeerBehind:
+    case EventType::FileServed:
+        return;
+    }
+}
+
+void TaskList::updateProgress(const std::vector<TransferProgress>& transfers)
+{
+    for (const TransferProgress& transfer : transfers) {
+        if (isZero(transfer.ownerTask) || transfer.blockCount == 0)
+            continue;
+        const std::string key = identityText(transfer.ownerTask);
+        const auto row = std::find_if(rows_.begin(), rows_.end(), [&](const TaskRow& r) {
+            return r[kTaskIdentity] == key && r[kTaskScheduled] == "1";
+        });
+        if (row == rows_.end())
+            continue;
+        if (!isDirectoryTask(*row))
+            (*row)[kTaskProgress] =
+                percentText(static_cast<std::uint32_t>(std::uint64_t{transfer.receivedKb} * 100 / transfer.blockCount));
+        const std::uint32_t gained =
+            transfer.receivedKb > *transfer.previousKb ? transfer.receivedKb - *transfer.previousKb : 0;
+        *transfer.rate = (*transfer.rate + 2 * gained) / 3;
+        *transfer.previousKb = transfer.receivedKb;
+        (*row)[kTaskRate] = std::to_string(*transfer.rate) + "K/s";
+    }
+}
+
+} // namespace vandry

@@ -1,0 +1,94 @@
+#pragma once
+// The task list: one row per transfer task, twelve columns of text. The hidden columns hold what
+// a task needs to restart; column 4, the task identity, is the key of every event.
+//   0 name  1 state  2 progress  3 information  4 identity  5 source HostRecord (120 hex digits)
+//   6 local path (a folder task's ends in "/")  7 remote path  8 rate  9 scheduled "1"/"0"
+//   10 finished file count  11 attribute byte
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/identity.h"
+#include "link/link_records.h"
+#include "link/link_report.h"
+#include "link/transfer_event.h"
+
+namespace vandry {
+
+enum TaskColumn : std::size_t {
+    kTaskName = 0,
+    kTaskState = 1,
+    kTaskProgress = 2,
+    kTaskInfo = 3,
+    kTaskIdentity = 4,
+    kTaskHost = 5,
+    kTaskLocalPath = 6,
+    kTaskRemotePath = 7,
+    kTaskRate = 8,
+    kTaskScheduled = 9,
+    kTaskFileCount = 10,
+    kTaskAttribute = 11,
+    kTaskColumnCount = 12,
+};
+
+inline constexpr std::string_view kStateWaiting = "等待连接";
+inline constexpr std::string_view kStateHistory = "任务历史";
+inline constexpr std::string_view kStateFinished = "结束传输";
+inline constexpr std::string_view kStateTransferring = "正在传输";
+inline constexpr std::string_view kStateCancelled = "任务取消";
+
+// Progress codes of addTaskRow.
+inline constexpr int kProgressFinished = 100;
+inline constexpr int kProgressNew = -3;
+inline constexpr int kProgressUnknown = -2;
+
+using TaskRow = std::array<std::string, kTaskColumnCount>;
+
+struct AddedTask {
+    std::size_t row = 0;
+    bool existed = false;     // a row for that local path was there already
+    HostIdentity identity{};  // the row's identity (the existing row's when it existed)
+    bool hostDiffers = false; // the existing row was started from another host
+};
+
+// What a stream entry says of a running download, for the progress and rate columns.
+struct TransferProgress {
+    HostIdentity ownerTask{};
+    std::uint32_t blockCount = 0;
+    std::uint32_t receivedKb = 0;
+    std::uint32_t* rate = nullptr;       // smoothed K/s, kept here
+    std::uint32_t* previousKb = nullptr; // receivedKb a second ago, kept here
+};
+
+class TaskList {
+public:
+    // How many links work for a task, counted up to 2.
+    using LinkCounter = std::function<int(const HostIdentity& task)>;
+    explicit TaskList(LinkCounter countLinks) : countLinks_(std::move(countLinks)) {}
+
+    AddedTask addTaskRow(const TaskRecord& record, const HostIdentity& identity, const std::string& hostHex,
+                         int progress, int fileCount);
+    void setStateText(std::size_t row, std::string_view text) { rows_.at(row)[kTaskState] = std::string(text); }
+    void setScheduled(std::size_t row, bool on) { rows_.at(row)[kTaskScheduled] = on ? "1" : "0"; }
+    void removeRow(std::size_t row) { rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(row)); }
+
+    const std::vector<TaskRow>& rows() const { return rows_; }
+    std::optional<std::size_t> findRow(const HostIdentity& identity) const;
+    static bool isDirectoryTask(const TaskRow& row);
+
+    // A link's report about a task; changes every row of that task.
+    void onTaskEvent(const TransferEvent& event, EventType type);
+    // Once a second: progress of file tasks and the smoothed rate of every scheduled running task.
+    void updateProgress(const std::vector<TransferProgress>& transfers);
+
+private:
+    void applyEvent(TaskRow& row, const TransferEvent& event, EventType type);
+
+    LinkCounter countLinks_;
+    std::vector<TaskRow> rows_;
+};
+
+} // namespace vandry
