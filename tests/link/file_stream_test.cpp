@@ -99,7 +99,9 @@ TEST_F(FileStreamTest, ReadingResults)
     EXPECT_EQ(other.open(scratch.file("missing"), info, false, {}), OpenResult::Missing);
     EXPECT_FALSE(other.slot());
 
+    const auto slot = *reader.slot();
     reader.close();
+    EXPECT_FALSE(table.inUse(slot));
     EXPECT_FALSE(table.findByPath(path));
 }
 
