@@ -28,6 +28,20 @@ QString renderNeighbours(const QJsonObject& a)
                      row[QStringLiteral("nickname")].toString();
     return lines.join(QLatin1Char('\n'));
 }
+// One line per task: identity, state, progress, rate, local path, remote path.
+QString renderTasks(const QJsonObject& a)
+{
+    QStringList lines;
+    for (const QJsonValue& row : a.value(QStringLiteral("tasks")).toArray()) {
+        QStringList fields;
+        for (const char* key : {"identity", "state", "progress", "rate", "local", "remote"}) {
+            const QString value = row[QLatin1String(key)].toString();
+            fields << (value.isEmpty() ? QStringLiteral("-") : value);
+        }
+        lines << fields.join(QLatin1Char(' '));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
 } // namespace
 
 std::optional<QJsonObject> sendControlRequest(const HomePaths& home, const QJsonObject& request, QString* error)
@@ -64,6 +78,8 @@ QString renderControlAnswer(const QString& command, const QJsonObject& answer)
         return renderStatus(answer);
     if (command == QLatin1String("neighbours"))
         return renderNeighbours(answer);
+    if (command == QLatin1String("tasks"))
+        return renderTasks(answer);
     return answer.value(QStringLiteral("message")).toString();
 }
 
@@ -74,7 +90,9 @@ int runControlClient(const QStringList& arguments)
     parser.addHelpOption();
     parser.addOption({QStringLiteral("home"), QStringLiteral("The copy's home folder."), QStringLiteral("DIR")});
     parser.addOption({QStringLiteral("json"), QStringLiteral("Print the raw JSON answer.")});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("status | neighbours | announce | quit"));
+    parser.addPositionalArgument(
+        QStringLiteral("command"),
+        QStringLiteral("status | neighbours | announce | download NEIGHBOUR REMOTE_PATH [LOCAL_PATH] | tasks | quit"));
     parser.process(arguments);
     const QStringList words = parser.positionalArguments();
     if (words.isEmpty()) {

@@ -42,7 +42,34 @@ QJsonObject neighboursAnswer(const std::vector<NeighbourRow>& rows)
     return {{QStringLiteral("ok"), true}, {QStringLiteral("neighbours"), list}};
 }
 
-QJsonObject dispatch(CopyCommands& commands, const QString& command)
+QJsonObject tasksAnswer(const std::vector<TaskRow>& rows)
+{
+    QJsonArray list;
+    for (const TaskRow& row : rows)
+        list.append(QJsonObject{{QStringLiteral("identity"), qs(row[kTaskIdentity])},
+                                {QStringLiteral("state"), qs(row[kTaskState])},
+                                {QStringLiteral("progress"), qs(row[kTaskProgress])},
+                                {QStringLiteral("rate"), qs(row[kTaskRate])},
+                                {QStringLiteral("local"), qs(row[kTaskLocalPath])},
+                                {QStringLiteral("remote"), qs(row[kTaskRemotePath])}});
+    return {{QStringLiteral("ok"), true}, {QStringLiteral("tasks"), list}};
+}
+
+QJsonObject downloadAnswer(CopyCommands& commands, const QJsonArray& args)
+{
+    if (args.size() < 2 || args.size() > 3)
+        return failure(QStringLiteral("usage: download NEIGHBOUR REMOTE_PATH [LOCAL_PATH]"));
+    const DownloadOutcome outcome =
+        commands.download(args[0].toString().toStdString(), args[1].toString().toStdString(),
+                          args.size() == 3 ? args[2].toString().toStdString() : std::string());
+    if (!outcome.started)
+        return failure(qs(outcome.error));
+    return {{QStringLiteral("ok"), true},
+            {QStringLiteral("task"), qs(outcome.taskIdentity)},
+            {QStringLiteral("message"), QStringLiteral("download started: task %1").arg(qs(outcome.taskIdentity))}};
+}
+
+QJsonObject dispatch(CopyCommands& commands, const QString& command, const QJsonArray& args)
 {
     if (command == QLatin1String("status"))
         return statusAnswer(commands.status());
@@ -53,6 +80,10 @@ QJsonObject dispatch(CopyCommands& commands, const QString& command)
             return failure(QStringLiteral("no rendezvous server is known yet"));
         return {{QStringLiteral("ok"), true}, {QStringLiteral("message"), QStringLiteral("announced")}};
     }
+    if (command == QLatin1String("tasks"))
+        return tasksAnswer(commands.tasks());
+    if (command == QLatin1String("download"))
+        return downloadAnswer(commands, args);
     if (command == QLatin1String("quit")) {
         commands.quit();
         return {{QStringLiteral("ok"), true}, {QStringLiteral("message"), QStringLiteral("stopping")}};
@@ -69,7 +100,8 @@ QByteArray answerControlRequest(CopyCommands& commands, const QByteArray& line)
     if (!request.isObject())
         answer = failure(QStringLiteral("not a JSON object: ") + error.errorString());
     else
-        answer = dispatch(commands, request.object().value(QStringLiteral("cmd")).toString());
+        answer = dispatch(commands, request.object().value(QStringLiteral("cmd")).toString(),
+                          request.object().value(QStringLiteral("args")).toArray());
     return QJsonDocument(answer).toJson(QJsonDocument::Compact);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // vandryctl's requests, one JSON object per line: {"cmd": "status" | "neighbours" | "announce" |
-// "quit", "args": [...]}; every answer carries "ok" and, when false, "error".
+// "download" | "tasks" | "quit", "args": [...]}; every answer carries "ok" and, when false, "error".
 
 #include <QByteArray>
 

@@ -12,10 +12,16 @@
 #include "app/settings_form.h"
 #include "common/event_log.h"
 #include "discovery/discovery_endpoint.h"
+#include "link/datagram_connector.h"
+#include "link/link_table.h"
+#include "link/stream_table.h"
 #include "qt/home_paths.h"
 #include "qt/linux_platform.h"
+#include "qt/qt_event_loop.h"
 #include "qt/qt_file_system.h"
 #include "qt/qt_profile_store.h"
+#include "qt/qt_socket_factory.h"
+#include "store/resume_store.h"
 #include "ui/copy_commands.h"
 #include "ui/main_window_model.h"
 #include "update/feed_config.h"
@@ -44,8 +50,9 @@ public:
     bool run();
     // The stop sequence; emits stopped() when done.
     void stop();
-    // The settings dialog closed: announce a new nickname at once.
+    // The settings dialog closed: announce a new nickname at once, serve and write in the new roots.
     void settingsApplied(bool announce, bool shareChanged);
+    LinkTable* links() { return links_.get(); }
 
 signals:
     void stopped();
@@ -58,6 +65,13 @@ private:
     void openWithDesktop(const std::string& path) override;
     void trimMemory() override;
     std::vector<LinkSlotView> linkSlots() const override;
+    void openLink(const LinkRequest& request) override;
+    int countTaskLinks(const HostIdentity& task) const override;
+    std::vector<TransferProgress> transferProgress() override;
+    void sweepIdleLinks() override;
+
+    void startLinks();
+    void applyRoots();
 
     void startFeedWorker();
 
@@ -76,6 +90,12 @@ private:
     DroppingTransportSink transportSink_;
     MainWindowModel windowModel_;
     CopyCommands commands_;
+    QtSocketFactory socketFactory_;
+    QtEventLoop eventLoop_;
+    NoDatagramConnector datagramConnector_;
+    ResumeStore resumeStore_;
+    StreamTable streams_;
+    std::unique_ptr<LinkTable> links_;
     std::unique_ptr<DiscoveryEndpoint> discovery_;
     std::unique_ptr<CCloudLink> feedWorker_;
     QTimer ticker_;

@@ -22,6 +22,17 @@ const char* missingRootText(MissingRoot missing)
     }
     return "";
 }
+// Without a window, what the window would show goes to the log.
+class HeadlessView final : public MainWindowView {
+public:
+    void neighboursChanged() override {}
+    void loggingChanged(bool) override {}
+    void tasksChanged() override {}
+    void showLocalFileError(const std::string& path, const std::string& reason) override
+    {
+        qWarning("cannot write %s: %s", path.c_str(), reason.c_str());
+    }
+};
 } // namespace
 
 int runHeadless(const LaunchOptions& options)
@@ -32,6 +43,8 @@ int runHeadless(const LaunchOptions& options)
         return *exitCode;
 
     CopyRuntime runtime(home, options.feed);
+    HeadlessView view;
+    runtime.windowModel().setView(&view);
     if (const MissingRoot missing = runtime.start(); missing != MissingRoot::None) {
         std::fprintf(stderr, "vandry: %s\n", missingRootText(missing));
         return 2;

@@ -26,6 +26,13 @@ struct CopyStatus {
     bool logging = false;
 };
 
+struct DownloadOutcome {
+    bool started = false;
+    std::string error;        // why not, when not started
+    std::string taskIdentity; // the task's identity text
+    bool reusedRow = false;   // the local path was a task already
+};
+
 class CopyCommands {
 public:
     CopyCommands(RunningCopy& copy, MainWindowModel& window, std::function<void()> stop);
@@ -37,10 +44,23 @@ public:
     // Runs the stop sequence.
     void quit() { stop_(); }
 
+    // Downloads `remotePath` (relative to the neighbour's share, "\" separators, as on the wire)
+    // from the neighbour named by its 32 hex digits or its nickname, to `localPath` or, when
+    // empty, to the download folder under the file's own name.
+    DownloadOutcome download(const std::string& neighbour, std::string remotePath, const std::string& localPath);
+    const std::vector<TaskRow>& tasks() const { return window_.tasks().rows(); }
+
 private:
     RunningCopy& copy_;
     MainWindowModel& window_;
     std::function<void()> stop_;
+    std::function<HostIdentity()> newIdentity_;
+
+    std::optional<NeighbourSlot> findNeighbour(const std::string& key) const;
+
+public:
+    // Task identities come from here (random by default; tests fix them).
+    void setIdentitySource(std::function<HostIdentity()> source) { newIdentity_ = std::move(source); }
 };
 
 } // namespace vandry

@@ -5,7 +5,8 @@
 namespace vandry {
 
 MainWindowModel::MainWindowModel(RunningCopy& copy, EventLog& eventLog, MainWindowHost& host)
-    : copy_(copy), eventLog_(eventLog), host_(host)
+    : copy_(copy), eventLog_(eventLog), host_(host),
+      tasks_([&host](const HostIdentity& task) { return host.countTaskLinks(task); })
 {
 }
 
@@ -22,10 +23,16 @@ void MainWindowModel::tick()
     const TickSteps steps = stepsForTick(tickCount_);
     if (steps.announce)
         host_.announce(steps.announceForm);
-    // Task progress, the scheduler, the share index and the idle-link sweep join the tick
-    // with the transfer subsystems.
+    if (!tasks_.rows().empty()) {
+        tasks_.updateProgress(host_.transferProgress());
+        if (view_)
+            view_->tasksChanged();
+    }
+    // The scheduler and the share index join the tick with the browse and search subsystem.
     if (steps.pollNetwork && copy_.pollNetworkChange())
         host_.postToMainThread([this] { announceNow(); });
+    if (steps.sweepIdleLinks)
+        host_.sweepIdleLinks();
     if (justHidden_ && steps.trimMemoryIfHidden) {
         justHidden_ = false;
         host_.postToMainThread([this] { host_.trimMemory(); });
@@ -62,6 +69,19 @@ void MainWindowModel::announceRequested()
 void MainWindowModel::serverListArrived()
 {
     host_.runExtraUpdateCheck();
+}
+
+void MainWindowModel::taskEvent(const TransferEvent& event, EventType type)
+{
+    tasks_.onTaskEvent(event, type);
+    if (view_)
+        view_->tasksChanged();
+}
+
+void MainWindowModel::localFileFailed(const std::string& path, const std::string& reason)
+{
+    if (view_)
+        view_->showLocalFileError(path, reason);
 }
 
 // Search answers, listings and source replies are shown by the browse and search subsystem.

@@ -11,8 +11,11 @@
 #include "app/running_copy.h"
 #include "common/event_log.h"
 #include "discovery/discovery_listener.h"
+#include "link/link_environment.h"
+#include "link/transfer_event_sink.h"
 #include "ui/link_dump.h"
 #include "ui/neighbour_list.h"
+#include "ui/task_list.h"
 
 namespace vandry {
 
@@ -30,6 +33,12 @@ public:
     virtual void trimMemory() = 0;
     // The link table as the dump shows it.
     virtual std::vector<LinkSlotView> linkSlots() const = 0;
+
+    // Transfers: the link table and the stream table.
+    virtual void openLink(const LinkRequest& request) = 0;
+    virtual int countTaskLinks(const HostIdentity& task) const = 0;
+    virtual std::vector<TransferProgress> transferProgress() = 0;
+    virtual void sweepIdleLinks() = 0;
 };
 
 // What the model tells whatever shows it.
@@ -38,9 +47,12 @@ public:
     virtual ~MainWindowView() = default;
     virtual void neighboursChanged() = 0;
     virtual void loggingChanged(bool on) = 0;
+    virtual void tasksChanged() = 0;
+    // A download's local file cannot be created: tell the user why.
+    virtual void showLocalFileError(const std::string& path, const std::string& reason) = 0;
 };
 
-class MainWindowModel final : public DiscoveryListener {
+class MainWindowModel final : public DiscoveryListener, public TransferEventSink {
 public:
     MainWindowModel(RunningCopy& copy, EventLog& eventLog, MainWindowHost& host);
 
@@ -53,6 +65,9 @@ public:
     std::uint32_t tickCount() const { return tickCount_; }
 
     const std::vector<NeighbourRow>& neighbourRows() const { return neighbourRows_; }
+    TaskList& tasks() { return tasks_; }
+    const TaskList& tasks() const { return tasks_; }
+    MainWindowHost& host() { return host_; }
     bool logging() const { return copy_.settings().logging; }
 
     // Ctrl+Shift+L.
@@ -72,6 +87,10 @@ public:
     void listingReplyArrived(ByteSpan payload) override;
     void sourceReplyArrived(ByteSpan payload) override;
 
+    // TransferEventSink
+    void taskEvent(const TransferEvent& event, EventType type) override;
+    void localFileFailed(const std::string& path, const std::string& reason) override;
+
 private:
     RunningCopy& copy_;
     EventLog& eventLog_;
@@ -80,6 +99,7 @@ private:
     std::uint32_t tickCount_ = 0;
     bool justHidden_ = false;
     std::vector<NeighbourRow> neighbourRows_;
+    TaskList tasks_;
 };
 
 } // namespace vandry

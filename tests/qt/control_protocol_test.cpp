@@ -19,6 +19,11 @@ struct IdleHost final : MainWindowHost {
     void openWithDesktop(const std::string&) override {}
     void trimMemory() override {}
     std::vector<LinkSlotView> linkSlots() const override { return {}; }
+    void openLink(const LinkRequest& request) override { links.push_back(request); }
+    int countTaskLinks(const HostIdentity&) const override { return 0; }
+    std::vector<TransferProgress> transferProgress() override { return {}; }
+    void sweepIdleLinks() override {}
+    std::vector<LinkRequest> links;
     std::vector<std::uint8_t> announces;
 };
 

@@ -17,6 +17,12 @@ struct RecordingHost final : MainWindowHost {
     void openWithDesktop(const std::string& path) override { opened.push_back(path); }
     void trimMemory() override { ++trims; }
     std::vector<LinkSlotView> linkSlots() const override { return std::vector<LinkSlotView>(128); }
+    void openLink(const LinkRequest& request) override { links.push_back(request); }
+    int countTaskLinks(const HostIdentity&) const override { return 0; }
+    std::vector<TransferProgress> transferProgress() override { return {}; }
+    void sweepIdleLinks() override { ++sweeps; }
+    std::vector<LinkRequest> links;
+    int sweeps = 0;
 
     void runPosted()
     {
@@ -35,6 +41,8 @@ struct RecordingHost final : MainWindowHost {
 struct RecordingView final : MainWindowView {
     void neighboursChanged() override { ++refreshes; }
     void loggingChanged(bool on) override { logging = on; }
+    void tasksChanged() override {}
+    void showLocalFileError(const std::string&, const std::string&) override {}
     int refreshes = 0;
     bool logging = false;
 };

@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
 #include <QStyle>
@@ -206,6 +207,29 @@ void MainWindow::neighboursChanged()
         item->setIcon(0, icon);
         neighbourList_->addTopLevelItem(item);
     }
+}
+
+void MainWindow::tasksChanged()
+{
+    const std::vector<TaskRow>& rows = runtime_.windowModel().tasks().rows();
+    while (taskList_->topLevelItemCount() > static_cast<int>(rows.size()))
+        delete taskList_->takeTopLevelItem(taskList_->topLevelItemCount() - 1);
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        QTreeWidgetItem* item = taskList_->topLevelItem(static_cast<int>(r));
+        if (!item) {
+            item = new QTreeWidgetItem;
+            item->setIcon(0, style()->standardIcon(TaskList::isDirectoryTask(rows[r]) ? QStyle::SP_DirIcon
+                                                                                      : QStyle::SP_FileIcon));
+            taskList_->addTopLevelItem(item);
+        }
+        for (std::size_t c = 0; c < kTaskColumnCount; ++c)
+            item->setText(static_cast<int>(c), QString::fromStdString(rows[r][c]));
+    }
+}
+
+void MainWindow::showLocalFileError(const std::string& path, const std::string& reason)
+{
+    QMessageBox::warning(this, QStringLiteral("Error"), QString::fromStdString(path + ": " + reason));
 }
 
 void MainWindow::loggingChanged(bool on)

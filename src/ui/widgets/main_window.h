@@ -38,6 +38,8 @@ public:
     // MainWindowView
     void neighboursChanged() override;
     void loggingChanged(bool on) override;
+    void tasksChanged() override;
+    void showLocalFileError(const std::string& path, const std::string& reason) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -1,0 +1,129 @@
+#include "link/file_link.h"
+
+namespace vandry {
+
+FileLink::FileLink(LinkIndex index, const LinkEnvironment& environment)
+    : LinkSocket(index, environment.transports), env_(environment),
+      stream_(environment.streams, environment.openStreams)
+{
+}
+
+void FileLink::startLink(const LinkRequest& link)
+{
+    resetLink();
+    request_ = link.request;
+    peer_ = link.peer;
+    taskId_ = link.taskId;
+    source_ = link.source.value_or(SourceInfo{});
+    localFile_ = link.localFile;
+    role_ = LinkRole::Requester;
+    phase_ = LinkPhase::Connecting;
+    // What the neighbour table knows now beats the record the task was started with.
+    const auto slot = env_.neighbours.find(peer_.identity(), false);
+    connectTo(slot ? env_.neighbours.at(*slot) : peer_.neighbour, link.viaDatagram);
+}
+
+void FileLink::connectTo(const NeighbourRecord& neighbour, bool viaDatagram)
+{
+    std::optional<Endpoint> address;
+    if (neighbour.datagramOnly == 0 && !viaDatagram)
+        address = env_.neighbours.chooseAddress(neighbour);
+    if (address && neighbour.host.portTcp != 0) {
+        // The address choice is made for datagrams; links use the same address and the TCP port.
+        const Endpoint peer{address->address, neighbour.host.portTcp};
+        openTcp(peer);
+        peerEndpoint_ = peer;
+        if (!inUse())
+            failLink(kReportConnectFailed);
+        return;
+    }
+    useDatagramTransport();
+    if (!env_.connector.connect(index(), neighbour))
+        failLink(kReportConnectFailed);
+}
+
+void FileLink::acceptConnection(std::unique_ptr<StreamSocket> connection)
+{
+    resetLink();
+    if (!connection)
+        return;
+    role_ = LinkRole::Sharer;
+    phase_ = LinkPhase::AwaitingHello;
+    peerEndpoint_ = connection->peer();
+    acceptTcp(std::move(connection));
+}
+
+void FileLink::acceptDatagramConnection()
+{
+    resetLink();
+    role_ = LinkRole::Sharer;
+    phase_ = LinkPhase::AwaitingHello;
+    useDatagramTransport();
+}
+
+void FileLink::failLink(const LinkReport& report)
+{
+    const auto conversation = conversation_;
+    if (!isZero(taskId_))
+        markTrxferException(report);
+    if (conversation == conversation_)
+        resetLink();
+}
+
+void FileLink::resetLink()
+{
+    ++conversation_;
+    taskId_ = {};
+    source_ = {};
+    stream_.close();
+    role_ = LinkRole::Idle;
+    phase_ = LinkPhase::Idle;
+    peerEndpoint_.reset();
+    unsavedBytes_ = 0;
+    reset();
+}
+
+void FileLink::onTransferEnd(bool)
+{
+    // A sharer's transfer ends when the requester goes away.
+    if (stream_.mode() == StreamMode::Read)
+        return;
+    resetLink();
+}
+
+void FileLink::onFrameRefused(std::uint8_t, std::uint8_t)
+{
+    resetLink();
+}
+
+void FileLink::onFrame(MutableByteSpan frame)
+{
+    const std::uint8_t type = frame[FrameHeader::kTypeOffset];
+    const std::uint8_t sub = frame[FrameHeader::kSubOffset];
+    if (!handleFrame(type, sub, frame))
+        onFrameRefused(type, sub);
+}
+
+// False takes the refusal path; a handler that has reported returns true, since the report may
+// already have ended (or replaced) the conversation.
+bool FileLink::handleFrame(std::uint8_t type, std::uint8_t sub, MutableByteSpan frame)
+{
+    const ByteSpan payload = ByteSpan(frame).subspan(FrameHeader::kSize);
+    switch (type) {
+    case kFrameHello:
+        return onHelloFrame(sub, payload);
+    case kFrameFile:
+        return onFileFrame(sub, payload);
+    case kFrameBlockMap:
+        return onBlockMapFrame(sub, frame);
+    case kFrameBlocks:
+        return onBlocksFrame(sub, frame);
+    case kFrameErrorReport:
+        return onErrorReport(payload);
+    default:
+        // Folder negotiation ('C') is not part of a file conversation.
+        return false;
+    }
+}
+
+} // namespace vandry

@@ -1,0 +1,136 @@
+#pragma once
+// FileLink: one peer link of the link table, carrying one file conversation at a time.
+//
+// The side that opens the link is the requester, the other the sharer. The requester connects
+// (TCP, or the datagram transport when the neighbour is reachable only that way), says hello
+// ('A' 0), and on the acknowledgement ('A' 5) asks for its file ('B' 0). The sharer confines the
+// path to its share root and answers with the file's description ('B' 1) or, for a file below
+// 1024 bytes, the whole file ('B' 3). Then the requester sends its block map ('D' 0), the sharer
+// answers with what it offers ('D' 1), the requester's scheduler picks a range and fetches it
+// four blocks at a time ('E' 0 / 'E' 1), and maps are exchanged again after each range until
+// nothing is left. An error report ('I') ends the transfer on the receiving side.
+//
+// Every milestone and failure becomes a report (markTrxferException): a TransferEvent that is
+// written to the event log and, from class 0x10 up, handed to the TransferEventSink.
+//
+// A link checks that each frame suits its role and phase; one that does not resets the link
+// (the peer then sees its connection close), as does every frame outside the message set.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "link/file_stream.h"
+#include "link/link_environment.h"
+#include "link/link_records.h"
+#include "link/link_socket.h"
+#include "link/transfer_event.h"
+
+namespace vandry {
+
+enum class LinkRole : std::uint8_t { Idle, Requester, Sharer };
+
+enum class LinkPhase : std::uint8_t {
+    Idle,
+    Connecting,    // requester: waiting for the transport
+    HelloSent,     // requester: waiting for 'A' 5
+    Requesting,    // requester: 'B' 0 sent, waiting for 'B' 1 or 'B' 3
+    Fetching,      // requester: stream open for writing, exchanging maps and blocks
+    AwaitingHello, // sharer: connection accepted
+    Greeted,       // sharer: hello acknowledged, waiting for a file request
+    Serving,       // sharer: a file request answered (or refused)
+};
+
+class FileLink final : public LinkSocket {
+public:
+    // Saved progress of a download lags the data written by at most this much.
+    static constexpr std::size_t kSaveInterval = 2 * 1024 * 1024;
+
+    FileLink(LinkIndex index, const LinkEnvironment& environment);
+
+    // Requester: starts a transfer on this (free) link.
+    void startLink(const LinkRequest& request);
+    // Sharer: a TCP connection the listener accepted for this link; the peer speaks first.
+    void acceptConnection(std::unique_ptr<StreamSocket> connection);
+    // Sharer: a datagram-transport connection the transport assigned to this link.
+    void acceptDatagramConnection();
+
+    // Reports the failure if the link works for a task, then resets it.
+    void failLink(const LinkReport& report) override;
+    // Back to idle: the transport closed, the stream closed (its resume state saved).
+    void resetLink();
+
+    LinkRole role() const { return role_; }
+    LinkPhase phase() const { return phase_; }
+    const HostIdentity& taskId() const { return taskId_; }
+    const PeerInfo& peer() const { return peer_; }
+    const TaskRecord& request() const { return request_; }
+    const TransferEvent& lastEvent() const { return event_; }
+    FileStream& stream() { return stream_; }
+    const FileStream& stream() const { return stream_; }
+    // The TCP peer, for the link dump; nothing over the datagram transport.
+    std::optional<Endpoint> peerEndpoint() const { return peerEndpoint_; }
+
+protected:
+    void onFrame(MutableByteSpan frame) override;
+    void onFrameRefused(std::uint8_t type, std::uint8_t sub) override;
+    void onLinkConnected() override;
+
+private:
+    // Session (file_link.cpp).
+    void connectTo(const NeighbourRecord& neighbour, bool viaDatagram);
+    void onTransferEnd(bool success);
+    bool handleFrame(std::uint8_t type, std::uint8_t sub, MutableByteSpan frame);
+
+    // Handshake (link_handshake.cpp).
+    bool onHelloFrame(std::uint8_t sub, ByteSpan payload);
+    bool acceptHello(ByteSpan payload);
+    void onHelloAck();
+    bool onErrorReport(ByteSpan payload);
+
+    // Reports (link_event_report.cpp).
+    void markTrxferException(const LinkReport& report);
+    // Reports and tells whether the link still holds the same conversation afterwards.
+    bool reportAndContinue(const LinkReport& report);
+    void describeFile(EventType type);
+    void act(ReportAction action);
+
+    // File request (file_request.cpp).
+    bool onFileFrame(std::uint8_t sub, ByteSpan payload);
+    bool serveFileRequest(ByteSpan payload);
+    void sendSmallFile(const std::string& path);
+    void refuseRequest(const std::string& reason);
+    bool onFileAccepted(ByteSpan payload);
+    bool onSmallFile(ByteSpan payload);
+    void refuseLocalFile(const std::string& reason);
+
+    // Block exchange (block_exchange_link.cpp).
+    bool onBlockMapFrame(std::uint8_t sub, ByteSpan frame);
+    bool answerBlockMap(ByteSpan frame);
+    void onSharerMap(ByteSpan frame);
+    bool onBlocksFrame(std::uint8_t sub, ByteSpan frame);
+    bool answerBlockRequest(ByteSpan frame);
+    void onBlockData(ByteSpan frame);
+    void sendMap();
+    void requestBlocks(std::uint32_t block, const BlockMap& carried);
+    void sendMapFrame(const BlockMap& map, std::uint8_t type, std::uint8_t sub, std::uint32_t block);
+
+    const LinkEnvironment& env_;
+    LinkRole role_ = LinkRole::Idle;
+    LinkPhase phase_ = LinkPhase::Idle;
+    std::uint32_t sessionTag_ = 0;
+    HostIdentity taskId_{};
+    std::string localFile_;
+    TaskRecord request_;
+    PeerInfo peer_;
+    TransferEvent event_;
+    SourceInfo source_;
+    FileStream stream_;
+    std::optional<Endpoint> peerEndpoint_;
+    std::size_t unsavedBytes_ = 0;
+    // Counts resets, so that a handler sees when a report ended its conversation.
+    std::uint64_t conversation_ = 0;
+};
+
+} // namespace vandry

@@ -1,0 +1,167 @@
+// The file request ('B'): the sharer opens the file it is asked for, the requester opens (or
+// writes whole) its local copy.
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include "link/file_link.h"
+#include "link/share_path.h"
+#include "store/posix_file.h"
+#include "store/resume_store.h"
+
+namespace vandry {
+
+namespace {
+
+// The text of the error the last failed system call left, or the given text without one.
+std::string lastErrorText(std::string_view fallback)
+{
+    return errno != 0 ? accessErrorText(static_cast<std::errc>(errno)) : std::string(fallback);
+}
+
+// Written beside the target and renamed over it, so a file is never seen half written.
+bool writeWholeFile(const std::string& path, ByteSpan bytes)
+{
+    const std::string partial = path + ".part~";
+    auto file = PosixFile::open(partial, PosixFile::Mode::CreateWrite);
+    const bool written = file.isOpen() && file.writeAt(0, bytes) && file.syncData();
+    file.close();
+    if (!written || std::rename(partial.c_str(), path.c_str()) != 0) {
+        std::remove(partial.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool FileLink::onFileFrame(std::uint8_t sub, ByteSpan payload)
+{
+    switch (sub) {
+    case kSubFileRequest:
+        return serveFileRequest(payload);
+    case kSubFileAccepted:
+        return onFileAccepted(payload);
+    case kSubSmallFile:
+        return onSmallFile(payload);
+    default:
+        return true;
+    }
+}
+
+bool FileLink::serveFileRequest(ByteSpan payload)
+{
+    // A link serves one file after another (a folder task asks for each on the same link).
+    if (role_ != LinkRole::Sharer || (phase_ != LinkPhase::Greeted && phase_ != LinkPhase::Serving))
+        return false;
+    ByteReader in(payload);
+    auto record = parseTaskRecord(in);
+    if (!record)
+        return false;
+    source_ = {};
+    stream_.close();
+    phase_ = LinkPhase::Serving;
+    const auto target = resolveSharedFile(record->remotePath, env_.roots.shareRoot);
+    if (!target.ok()) {
+        refuseRequest(accessErrorText(target.error));
+        return true;
+    }
+    errno = 0;
+    const auto result = stream_.open(target.path, record->info, false, taskId_);
+    if (result == OpenResult::TooSmall) {
+        sendSmallFile(target.path);
+    } else if (result != OpenResult::Ok) {
+        refuseRequest(lastErrorText(kReportServeFailed.text));
+    } else {
+        // The answer describes the file as this side has it; the path stays the requester's.
+        const auto answer = encodeTaskRecord(*record);
+        std::copy(answer.begin(), answer.end(), sendPayload().begin());
+        sendFrame(answer.size(), kFrameFile, kSubFileAccepted);
+        markTrxferException(kReportFileServed);
+    }
+    return true;
+}
+
+void FileLink::sendSmallFile(const std::string& path)
+{
+    const auto file = PosixFile::open(path, PosixFile::Mode::Read);
+    const auto size = file.size();
+    if (!file.isOpen() || !size || *size >= kBlockSize) {
+        refuseRequest(std::string(kReportServeFailed.text));
+        return;
+    }
+    const auto payload = sendPayload().first(kBlockSize);
+    const std::size_t read = file.readAt(0, payload);
+    if (read != *size) {
+        refuseRequest(std::string(kReportServeFailed.text));
+        return;
+    }
+    sendFrame(read, kFrameFile, kSubSmallFile);
+}
+
+void FileLink::refuseRequest(const std::string& reason)
+{
+    markTrxferException(kReportServeFailed.withText(reason));
+}
+
+bool FileLink::onFileAccepted(ByteSpan payload)
+{
+    if (phase_ != LinkPhase::Requesting)
+        return false;
+    ByteReader in(payload);
+    const auto answer = parseTaskRecord(in);
+    if (!answer)
+        return false;
+    // Only the description comes from the sharer; where the file goes is this side's own choice.
+    const auto target = resolveDownloadFile(request_.localPath, env_.roots.downloadRoot);
+    if (!target.ok()) {
+        refuseLocalFile(accessErrorText(target.error));
+        return true;
+    }
+    ensureDirectories(target.path);
+    FileInfoBlock info = answer->info;
+    errno = 0;
+    if (stream_.open(target.path, info, true, taskId_) != OpenResult::Ok) {
+        refuseLocalFile(lastErrorText(kReportServeFailed.text));
+        return true;
+    }
+    request_.info = info;
+    phase_ = LinkPhase::Fetching;
+    unsavedBytes_ = 0;
+    if (reportAndContinue(kReportFileOpened.withText(request_.localPath)))
+        sendMap();
+    return true;
+}
+
+bool FileLink::onSmallFile(ByteSpan payload)
+{
+    if (phase_ != LinkPhase::Requesting)
+        return false;
+    const auto target = resolveDownloadFile(request_.localPath, env_.roots.downloadRoot);
+    if (!target.ok()) {
+        refuseLocalFile(accessErrorText(target.error));
+        return true;
+    }
+    ensureDirectories(target.path);
+    if (!writeWholeFile(target.path, payload)) {
+        markTrxferException(kReportWriteFailed);
+        return true;
+    }
+    // A partial download of an earlier, larger file of that name is over.
+    env_.streams.resume().remove(target.path);
+    request_.info.size = payload.size();
+    markTrxferException(kReportTransferEnded);
+    return true;
+}
+
+// The user learns why, the sharer gets an error report, and the transfer ends.
+void FileLink::refuseLocalFile(const std::string& reason)
+{
+    const auto conversation = conversation_;
+    env_.events.localFileFailed(request_.localPath, reason);
+    if (conversation == conversation_ && reportAndContinue(kReportServeFailed.withText(reason)))
+        markTrxferException(kReportWriteFailed);
+}
+
+} // namespace vandry

@@ -1,0 +1,62 @@
+#pragma once
+// What every link of a running copy shares: its transports, tables, event log, report sink and
+// roots. The link table owns one and hands it to its links.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "common/event_log.h"
+#include "discovery/neighbour_table.h"
+#include "link/datagram_connector.h"
+#include "link/file_stream.h"
+#include "link/link_records.h"
+#include "link/link_socket.h"
+#include "link/stream_table.h"
+#include "link/transfer_event_sink.h"
+
+namespace vandry {
+
+class FileLink;
+
+// The share root is what peers may read; the download root is where downloads may be written.
+// Full local paths; empty refuses everything.
+struct TransferRoots {
+    std::string shareRoot;
+    std::string downloadRoot;
+};
+
+// The links of the running copy, as one link needs to see the others.
+class LinkRoster {
+public:
+    virtual ~LinkRoster() = default;
+    virtual void forEachLink(const std::function<void(FileLink&)>& visit) = 0;
+};
+
+struct LinkEnvironment {
+    LinkSocketContext transports;
+    DatagramConnector& connector;
+    NeighbourTable& neighbours;
+    StreamTable& streams;
+    const OpenStreams& openStreams;
+    LinkRoster& roster;
+    EventLog& log;
+    TransferEventSink& events;
+    const TransferRoots& roots;
+    // Session tags; the product uses a seeded engine, tests a fixed sequence.
+    std::function<std::uint32_t()> random;
+};
+
+// What the main window starts a transfer with.
+struct LinkRequest {
+    PeerInfo peer;
+    TaskRecord request;
+    HostIdentity taskId{};
+    std::optional<SourceInfo> source;
+    std::string localFile;
+    // Use the datagram transport even when a TCP address is known.
+    bool viaDatagram = false;
+};
+
+} // namespace vandry

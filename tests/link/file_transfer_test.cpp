@@ -1,0 +1,219 @@
+// Whole transfers between copies in one process, over in-memory byte streams.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "link_test_support.h"
+#include "memory_stream_network.h"
+#include "scratch_folder.h"
+
+using namespace vandry;
+using namespace vandry::testing;
+
+namespace {
+
+constexpr Ipv4 kRequesterAddress = 0x0A000001;
+constexpr Ipv4 kSharerAddress = 0x0A000002;
+constexpr Ipv4 kSecondSharerAddress = 0x0A000003;
+
+// The blocks each data answer a side sent carried, over all its connections (or the last one).
+std::vector<std::uint32_t> blocksSent(const MemoryNetwork& network, Ipv4 address, bool lastConnectionOnly = false)
+{
+    auto connections = network.sentFrom(address);
+    if (lastConnectionOnly && !connections.empty())
+        connections.erase(connections.begin(), connections.end() - 1);
+    std::vector<std::uint32_t> blocks;
+    for (const auto& sent : connections)
+        for (const auto& frame : parseFrames(sent))
+            if (frame.header.type == 'E' && frame.header.sub == 1)
+                for (std::size_t i = 0; i * 1024 < frame.payload.size(); ++i)
+                    blocks.push_back(frame.header.block + static_cast<std::uint32_t>(i));
+    return blocks;
+}
+
+bool sentFrame(const MemoryNetwork& network, Ipv4 address, std::uint8_t type, std::uint8_t sub)
+{
+    for (const auto& sent : network.sentFrom(address))
+        for (const auto& frame : parseFrames(sent))
+            if (frame.header.type == type && frame.header.sub == sub)
+                return true;
+    return false;
+}
+
+class FileTransferTest : public ::testing::Test {
+protected:
+    FileTransferTest()
+    {
+        sharer = makeCopy(kSharerAddress, 2, "sharer");
+        secondSharer = makeCopy(kSecondSharerAddress, 3, "sharer2");
+        requester = makeCopy(kRequesterAddress, 1, "requester");
+    }
+    std::unique_ptr<TestCopy> makeCopy(Ipv4 address, std::uint8_t seed, const std::string& name)
+    {
+        auto copy = std::make_unique<TestCopy>(std::make_unique<MemorySocketFactory>(network, address), clock, address,
+                                               seed, scratch.path() / name);
+        const auto root = scratch.path() / (name + "-files");
+        std::filesystem::create_directories(root);
+        copy->links.setRoots({root.string(), root.string()});
+        EXPECT_TRUE(copy->links.startListening());
+        if (address != kRequesterAddress)
+            return copy;
+        copy->meet(*sharer);
+        copy->meet(*secondSharer);
+        return copy;
+    }
+    std::string shared(const TestCopy& copy, const std::string& name, std::size_t size)
+    {
+        const std::string path = copy.links.roots().shareRoot + "/" + name;
+        writeFile(path, pattern(0, size));
+        return path;
+    }
+    std::string local(const std::string& name) const { return requester->links.roots().downloadRoot + "/" + name; }
+    bool finished(const HostIdentity& task) const { return requester->sink.sawText(task, "结束传输"); }
+
+    ScratchFolder scratch;
+    ManualClock clock;
+    MemoryNetwork network;
+    std::unique_ptr<TestCopy> sharer, secondSharer, requester;
+    HostIdentity task = identityOf(0x40);
+};
+
+TEST_F(FileTransferTest, SmallFileTravelsWholeInTheAnswer)
+{
+    shared(*sharer, "small.bin", 500);
+    requester->download(*sharer, "\\small.bin", local("sub/small.bin"), task);
+    ASSERT_TRUE(network.pump());
+    EXPECT_TRUE(finished(task));
+    EXPECT_EQ(readFile(local("sub/small.bin")), pattern(0, 500));
+    EXPECT_TRUE(sentFrame(network, kSharerAddress, 'B', 3));
+    EXPECT_EQ(requester->linkOf(task), nullptr);
+}
+
+TEST_F(FileTransferTest, FilesOfOneBlockAndMoreTravelInBlocks)
+{
+    for (const std::size_t size : {std::size_t{1024}, std::size_t{300 * 1024 + 123}}) {
+        const std::string name = "f" + std::to_string(size);
+        shared(*sharer, name, size);
+        const HostIdentity fileTask = identityOf(static_cast<std::uint8_t>(size));
+        requester->download(*sharer, "\\" + name, local(name), fileTask);
+        ASSERT_TRUE(network.pump());
+        EXPECT_TRUE(finished(fileTask)) << size;
+        EXPECT_EQ(readFile(local(name)), pattern(0, size));
+        EXPECT_EQ(requester->resume.load(local(name)).status, ResumeStore::Status::None);
+        EXPECT_EQ(requester->linkOf(fileTask), nullptr);
+    }
+    EXPECT_FALSE(sentFrame(network, kSharerAddress, 'B', 3));
+    // The file-opened report names the local file being written.
+    const auto opened = std::find_if(requester->sink.events.begin(), requester->sink.events.end(),
+                                     [](const RecordedEvent& e) { return e.type == EventType::FileOpened; });
+    ASSERT_NE(opened, requester->sink.events.end());
+    EXPECT_EQ(opened->event.text, local("f1024"));
+}
+
+TEST_F(FileTransferTest, TwoSharersFetchDisjointRangesOfOneFile)
+{
+    const std::size_t size = 300 * 1024 + 7;
+    shared(*sharer, "both.bin", size);
+    shared(*secondSharer, "both.bin", size);
+    requester->download(*sharer, "\\both.bin", local("both.bin"), task);
+    // The second source joins once the first link is under way, as the task scheduler does.
+    ASSERT_TRUE(network.pump([&] {
+        const auto* entry = requester->entryOf(task);
+        return entry && entry->receivedKb >= 8;
+    }));
+    requester->download(*secondSharer, "\\both.bin", local("both.bin"), task);
+    ASSERT_TRUE(network.pump());
+
+    EXPECT_TRUE(finished(task));
+    EXPECT_EQ(readFile(local("both.bin")), pattern(0, size));
+    const auto first = blocksSent(network, kSharerAddress);
+    const auto second = blocksSent(network, kSecondSharerAddress);
+    EXPECT_FALSE(first.empty());
+    EXPECT_FALSE(second.empty());
+    std::set<std::uint32_t> all(first.begin(), first.end());
+    for (auto block : second)
+        EXPECT_TRUE(all.insert(block).second) << "block " << block << " fetched twice";
+    EXPECT_EQ(all.size(), 301u);
+}
+
+TEST_F(FileTransferTest, DownloadResumesAfterACrashFetchingOnlyWhatWasMissing)
+{
+    const std::size_t size = 3 * 1024 * 1024 + 100;
+    const std::uint32_t blocks = 3073;
+    shared(*sharer, "big.bin", size);
+    requester->download(*sharer, "\\big.bin", local("big.bin"), task);
+    ASSERT_TRUE(network.pump([&] {
+        const auto* entry = requester->entryOf(task);
+        return entry && entry->receivedKb >= 2600;
+    }));
+
+    // The process dies: nothing is closed, no trailer is written.
+    requester.reset();
+    ASSERT_TRUE(network.pump());
+    requester = makeCopy(kRequesterAddress, 1, "requester");
+    const auto saved = requester->resume.load(local("big.bin"));
+    ASSERT_EQ(saved.status, ResumeStore::Status::Found);
+    const auto present = saved.record.map.countBlocks();
+    EXPECT_GE(present, FileLink::kSaveInterval / 1024);
+
+    const HostIdentity again = identityOf(0x41);
+    requester->download(*sharer, "\\big.bin", local("big.bin"), again);
+    ASSERT_TRUE(network.pump());
+    EXPECT_TRUE(finished(again));
+    EXPECT_EQ(readFile(local("big.bin")), pattern(0, size));
+    const auto refetched = blocksSent(network, kSharerAddress, true);
+    EXPECT_EQ(refetched.size(), blocks - present);
+    EXPECT_GE(*std::min_element(refetched.begin(), refetched.end()), saved.record.map.range(0).end);
+}
+
+TEST_F(FileTransferTest, SharerServesOnlyFilesInsideItsShare)
+{
+    const auto outside = scratch.path() / "outside";
+    std::filesystem::create_directories(outside);
+    writeFile((outside / "secret.bin").string(), pattern(0, 5000));
+    std::filesystem::create_symlink(outside / "secret.bin", sharer->links.roots().shareRoot + "/link.bin");
+    const std::string inside = shared(*sharer, "inside.bin", 5000);
+
+    const std::vector<std::string> refused = {"\\..\\outside\\secret.bin", (outside / "secret.bin").string(),
+                                              "\\link.bin"};
+    std::uint8_t seed = 0x50;
+    for (const auto& remote : refused) {
+        const HostIdentity refusedTask = identityOf(seed++);
+        requester->download(*sharer, remote, local("got.bin"), refusedTask);
+        ASSERT_TRUE(network.pump());
+        const auto events = requester->sink.forTask(refusedTask);
+        ASSERT_FALSE(events.empty()) << remote;
+        EXPECT_EQ(events.back().type, EventType::PeerFailed) << remote;
+        EXPECT_EQ(events.back().event.text, "Permission denied") << remote;
+        EXPECT_FALSE(std::filesystem::exists(local("got.bin"))) << remote;
+    }
+    // A full path is served when it lies inside the share.
+    requester->download(*sharer, inside, local("got.bin"), task);
+    ASSERT_TRUE(network.pump());
+    EXPECT_TRUE(finished(task));
+    EXPECT_EQ(readFile(local("got.bin")), pattern(0, 5000));
+}
+
+TEST_F(FileTransferTest, RequesterWritesOnlyInsideItsDownloadRoot)
+{
+    shared(*sharer, "inside.bin", 5000);
+    shared(*sharer, "small.bin", 100);
+    const auto elsewhere = scratch.path() / "elsewhere";
+    std::uint8_t seed = 0x60;
+    for (const std::string remote : {"\\inside.bin", "\\small.bin"}) {
+        const HostIdentity refusedTask = identityOf(seed++);
+        requester->download(*sharer, remote, (elsewhere / "x.bin").string(), refusedTask);
+        ASSERT_TRUE(network.pump());
+        EXPECT_FALSE(std::filesystem::exists(elsewhere)) << remote;
+        EXPECT_TRUE(requester->sink.sawText(refusedTask, "文件写错误")) << remote;
+        EXPECT_EQ(requester->linkOf(refusedTask), nullptr);
+    }
+    ASSERT_EQ(requester->sink.localFailures.size(), 2u);
+    EXPECT_EQ(requester->sink.localFailures[0].second, "Permission denied");
+    // The sharer learns of it through an error report.
+    EXPECT_TRUE(sentFrame(network, kRequesterAddress, 'I', 0));
+}
+
+} // namespace
