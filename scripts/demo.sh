@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job for a new user: builds Vandry, starts a rendezvous server and two copies without
 # a window on this machine (each with a temporary home and shared folder), waits until each
-# copy lists the other as a neighbour, prints both lists and stops everything it started.
+# copy lists the other as a neighbour, prints both lists, has bob download a file from alice,
+# prints the task and the file, and stops everything it started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -44,5 +45,17 @@ for name in alice bob; do
   "$vandryctl" --home "$work/$name/home" neighbours
 done
 lists alice bob && lists bob alice || { echo "the copies did not find each other"; cat "$work"/*.log; exit 1; }
+
+echo "-- bob downloads hello-alice.txt and a 20 MiB file from alice"
+head -c $((20 << 20)) /dev/urandom > "$work/alice/share/random-20M.bin"
+"$vandryctl" --home "$work/bob/home" download alice '\hello-alice.txt'
+"$vandryctl" --home "$work/bob/home" download alice '\random-20M.bin'
+for _ in $(seq 100); do
+  [ "$("$vandryctl" --home "$work/bob/home" tasks | grep -c 结束传输)" -eq 2 ] && break
+  sleep 0.3
+done
+"$vandryctl" --home "$work/bob/home" tasks
+echo "-- bob's copy of hello-alice.txt says: $(cat "$work/bob/downloads/hello-alice.txt")"
+cmp "$work/alice/share/random-20M.bin" "$work/bob/downloads/random-20M.bin" && echo "-- the 20 MiB file arrived byte-identical"
 for name in alice bob; do "$vandryctl" --home "$work/$name/home" quit >/dev/null; done
 echo "done"

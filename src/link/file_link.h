@@ -61,12 +61,10 @@ public:
     // Back to idle: the transport closed, the stream closed (its resume state saved).
     void resetLink();
 
-    LinkRole role() const { return role_; }
     LinkPhase phase() const { return phase_; }
     const HostIdentity& taskId() const { return taskId_; }
     const PeerInfo& peer() const { return peer_; }
     const TaskRecord& request() const { return request_; }
-    const TransferEvent& lastEvent() const { return event_; }
     FileStream& stream() { return stream_; }
     const FileStream& stream() const { return stream_; }
     // The TCP peer, for the link dump; nothing over the datagram transport.
@@ -80,6 +78,7 @@ protected:
 private:
     // Session (file_link.cpp).
     void connectTo(const NeighbourRecord& neighbour, bool viaDatagram);
+    // `success` matters only to a folder task, which records the file; a file task ends either way.
     void onTransferEnd(bool success);
     bool handleFrame(std::uint8_t type, std::uint8_t sub, MutableByteSpan frame);
 

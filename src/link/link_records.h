@@ -34,9 +34,6 @@ struct TaskRecord {
     std::string localPath;
     std::array<std::uint8_t, 4> reserved580{};
 
-    // A remote path with a drive letter names a file outside the sharer's shared folder.
-    bool remotePathIsAbsolute() const { return remotePath.size() > 1 && remotePath[1] == ':'; }
-
     bool operator==(const TaskRecord&) const = default;
 };
 static_assert(TaskRecord::kSize == FileInfoBlock::kSize + 1 + 2 + 1 + 2 * TaskRecord::kPathSize + 4);

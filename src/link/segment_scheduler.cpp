@@ -108,11 +108,13 @@ ScheduleOutcome takeOver(const ScheduledLink& self, std::span<const ScheduledLin
             free = unfetched.range(i);
     if (!free)
         return {nothingLeft(entry), {}};
+    // A holder that has fetched nothing yet starts exactly at the free range: it counts too, so
+    // that its range is split instead of being fetched twice.
     const ScheduledLink* holder = nullptr;
     for (const auto& other : others) {
         const FetchRange& held = other.stream->range();
         if (!holder && writesSameFile(*self.stream, *other.stream) && held.start < held.end &&
-            held.start < free->start && free->start < held.end)
+            held.start <= free->start && free->start < held.end)
             holder = &other;
     }
     std::uint32_t start = free->start;

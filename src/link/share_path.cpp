@@ -48,6 +48,12 @@ std::string localToWirePath(std::string_view local)
     return wire;
 }
 
+std::string wireFileName(std::string_view wire)
+{
+    const auto separator = wire.rfind('\\');
+    return std::string(separator == std::string_view::npos ? wire : wire.substr(separator + 1));
+}
+
 bool wirePathIsFull(std::string_view wire)
 {
     return !wire.empty() && wire.front() == '/';

@@ -20,6 +20,8 @@ std::string wireToLocalPath(std::string_view wire);
 std::string localToWirePath(std::string_view local);
 // A full path on the sharer rather than one inside its share.
 bool wirePathIsFull(std::string_view wire);
+// The last component of a wire path; empty when the path names a folder (ends in "\\").
+std::string wireFileName(std::string_view wire);
 
 struct ConfinedPath {
     std::string path; // canonical, when error is empty

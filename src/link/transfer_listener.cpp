@@ -31,13 +31,6 @@ std::optional<std::uint16_t> TransferListener::start(std::uint16_t port)
     return listener_->localPort();
 }
 
-std::optional<std::uint16_t> TransferListener::port() const
-{
-    if (!listener_)
-        return std::nullopt;
-    return listener_->localPort();
-}
-
 void TransferListener::onAccept(std::unique_ptr<StreamSocket> connection)
 {
     if (connection && !acceptInto_(connection))

@@ -33,7 +33,6 @@ public:
 
     // Listens on `port`, or on a free port when it is taken; the port bound, or nothing.
     std::optional<std::uint16_t> start(std::uint16_t port);
-    std::optional<std::uint16_t> port() const;
 
 private:
     void onAccept(std::unique_ptr<StreamSocket> connection);

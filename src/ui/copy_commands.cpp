@@ -3,7 +3,7 @@
 #include <random>
 
 #include "common/hex.h"
-#include "common/wire_path.h"
+#include "link/share_path.h"
 
 namespace vandry {
 
@@ -64,6 +64,7 @@ DownloadOutcome CopyCommands::download(const std::string& neighbour, std::string
     request.peer.neighbour.host =
         task.hostDiffers ? *hostRecordFromHex(window_.tasks().rows()[task.row][kTaskHost]) : host;
     request.request = record;
+    request.localFile = record.localPath;
     request.taskId = task.identity;
     window_.host().openLink(request);
     outcome.started = true;

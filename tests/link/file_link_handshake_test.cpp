@@ -11,13 +11,6 @@ namespace {
 constexpr Ipv4 kOwnAddress = 0x0A000001;
 constexpr Ipv4 kPeerAddress = 0x0A000002;
 
-Bytes frameWith(std::uint8_t type, std::uint8_t sub, const Bytes& payload)
-{
-    Bytes bytes = frame(type, sub, payload.size());
-    std::copy(payload.begin(), payload.end(), bytes.begin() + FrameHeader::kSize);
-    return bytes;
-}
-
 class FileLinkHandshakeTest : public ::testing::Test {
 protected:
     FileLinkHandshakeTest()

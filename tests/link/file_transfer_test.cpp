@@ -110,6 +110,8 @@ TEST_F(FileTransferTest, FilesOfOneBlockAndMoreTravelInBlocks)
                                      [](const RecordedEvent& e) { return e.type == EventType::FileOpened; });
     ASSERT_NE(opened, requester->sink.events.end());
     EXPECT_EQ(opened->event.text, local("f1024"));
+    EXPECT_EQ(opened->event.path, "\\f1024");
+    EXPECT_EQ(opened->event.source.sizeLow, 1024u);
 }
 
 TEST_F(FileTransferTest, TwoSharersFetchDisjointRangesOfOneFile)

@@ -82,17 +82,6 @@ TEST(LinkRecords, TaskRecordFromAPeerWithoutZerosStaysInItsFields)
     EXPECT_EQ(in.remaining(), 0u);
 }
 
-TEST(LinkRecords, RemotePathWithADriveLetterIsAbsolute)
-{
-    TaskRecord task;
-    task.remotePath = "D:\\share\\a";
-    EXPECT_TRUE(task.remotePathIsAbsolute());
-    task.remotePath = "\\a:b";
-    EXPECT_FALSE(task.remotePathIsAbsolute());
-    task.remotePath = "";
-    EXPECT_FALSE(task.remotePathIsAbsolute());
-}
-
 TEST(LinkRecords, PeerInfoGoldenBytes)
 {
     PeerInfo peer;

@@ -173,6 +173,13 @@ public:
     LinkTable links;
 };
 
+inline Bytes frameWith(std::uint8_t type, std::uint8_t sub, const Bytes& payload)
+{
+    Bytes bytes = frame(type, sub, payload.size());
+    std::copy(payload.begin(), payload.end(), bytes.begin() + FrameHeader::kSize);
+    return bytes;
+}
+
 struct ParsedFrame {
     FrameHeader header;
     Bytes payload;

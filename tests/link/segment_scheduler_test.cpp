@@ -132,6 +132,17 @@ TEST_F(SchedulerTest, OtherSharersRangeIsTakenOverOnlyAboveSixteenFreeBlocks)
                                "Result:aEmp[1]; Ori{0,83,91},this{91,100}\r\n");
 }
 
+TEST_F(SchedulerTest, ARangeNotYetStartedIsSplitNotFetchedTwice)
+{
+    const auto busy = writer(2);
+    const auto self = writer(1);
+    range(busy) = {0, 100, 0}; // taken, nothing fetched yet
+    EXPECT_EQ(schedule(self, {busy}, mapPayload({0, 100})).result, ScheduleResult::Fetch);
+    EXPECT_EQ(range(busy).end, 50u);
+    EXPECT_EQ(range(self).start, 50u);
+    EXPECT_EQ(range(self).end, 100u);
+}
+
 TEST_F(SchedulerTest, ReportsCompletionAndTheEndOfWhatTheSharerHas)
 {
     const auto self = writer(1);
