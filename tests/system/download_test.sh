@@ -65,6 +65,27 @@ wait_for 120 finished bob again.bin || fail "again.bin did not finish after the 
 cmp -s "$work/alice/share/again.bin" "$work/bob/downloads/again.bin" || fail "again.bin differs after the crash"
 echo "after SIGKILL of the requester (partial file of $size_at_kill bytes) the download resumed byte-identical"
 
+# The requester is stopped cleanly (SIGTERM) in the middle: the partial file ends in a valid
+# 576-byte resume trailer, and the download resumes from it.
+rm -f "$work/bob/downloads/again.bin"
+cp "$work/alice/share/large.bin" "$work/alice/share/fourth.bin"
+ctl bob download alice '\fourth.bin' > /dev/null
+wait_for 60 started_past bob fourth.bin 20 || fail "fourth.bin did not get going"
+kill -TERM "${pids[bob]}"
+wait "${pids[bob]}" 2>/dev/null || true
+partial="$work/bob/downloads/fourth.bin"
+trailer=$(tail -c 576 "$partial" | od -An -tx1 -v | tr -d ' \n')
+# u16 568 and u16 0 at the ends, marker 0x00C6D300 at offsets 4 and 572.
+[ "${trailer:0:4}" = "3802" ] && [ "${trailer:8:8}" = "00d3c600" ] && [ "${trailer:1136:4}" = "4002" ] &&
+  [ "${trailer:1144:8}" = "00d3c600" ] || fail "the partial file carries no valid trailer"
+[ "$(stat -c %s "$partial")" -lt $((100 << 20)) ] || fail "the partial file grew past its final size"
+start_copy bob
+wait_for 30 sees bob alice || fail "bob does not see alice after its restart"
+ctl bob download alice '\fourth.bin' > /dev/null
+wait_for 120 finished bob fourth.bin || fail "fourth.bin did not finish after the requester's clean stop"
+cmp -s "$work/alice/share/fourth.bin" "$work/bob/downloads/fourth.bin" || fail "fourth.bin differs"
+echo "after SIGTERM of the requester the partial file carried a valid trailer and the download resumed"
+
 # The sharer is killed in the middle; once it is back, the same command finishes the download.
 rm -f "$work/bob/downloads/again.bin"
 cp "$work/alice/share/large.bin" "$work/alice/share/third.bin"
