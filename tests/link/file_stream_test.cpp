@@ -6,29 +6,12 @@
 #include "link/local_file_check.h"
 #include "scratch_folder.h"
 #include "store/resume_store.h"
+#include "stream_list.h"
 
 using namespace vandry;
 using namespace vandry::testing;
 
 namespace {
-
-// The link table's part: every stream of the running copy.
-class StreamList final : public OpenStreams {
-public:
-    void forEachStream(const std::function<void(const FileStream&)>& visit) const override
-    {
-        for (const auto& stream : streams_)
-            visit(*stream);
-    }
-    FileStream& add(StreamTable& table)
-    {
-        streams_.push_back(std::make_unique<FileStream>(table, *this));
-        return *streams_.back();
-    }
-
-private:
-    std::vector<std::unique_ptr<FileStream>> streams_;
-};
 
 class FileStreamTest : public ::testing::Test {
 protected:
