@@ -5,3 +5,4 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh >/dev/null
 bash scripts/build.sh bench >/dev/null
 ./build/bench/bench/core_bench "$@"
+./build/bench/bench/index_bench "$@"

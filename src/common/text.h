@@ -19,6 +19,10 @@ std::string fixedFieldText(ByteSpan field);
 // that at least one zero byte remains.
 void storeFixedFieldText(MutableByteSpan field, std::string_view text);
 
+// `text` with every byte that does not belong to a well-formed UTF-8 character replaced by U+FFFD,
+// for texts from another machine that are shown or used as names.
+std::string validUtf8(std::string_view text);
+
 // Case-insensitive comparison of ASCII letters; other bytes (UTF-8 sequences) compare exactly.
 bool equalsIgnoreAsciiCase(std::string_view a, std::string_view b);
 

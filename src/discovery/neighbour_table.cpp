@@ -175,4 +175,10 @@ std::vector<NeighbourSlot> NeighbourTable::neighboursSeenWithin(std::int64_t max
     return out;
 }
 
+void NeighbourTable::setDatagramOnly(NeighbourSlot slot, bool on)
+{
+    if (slot.index < slots_.size())
+        slots_[slot.index].datagramOnly = on ? 1 : 0;
+}
+
 } // namespace vandry

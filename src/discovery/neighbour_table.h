@@ -72,6 +72,8 @@ public:
     void recordProbe(NeighbourSlot slot, Endpoint source);
     // The copy in `slot` answered a punch probe sent to `address`.
     void confirmDirectAddress(NeighbourSlot slot, Ipv4 address);
+    // Links to the copy in `slot` go over the datagram transport only (TCP failed), or no longer.
+    void setDatagramOnly(NeighbourSlot slot, bool on);
 
     // The main-window list: every slot, slot 0 included, seen at most 120 s ago.
     std::vector<NeighbourSlot> listed() const;

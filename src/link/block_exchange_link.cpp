@@ -88,16 +88,40 @@ bool FileLink::answerBlockRequest(ByteSpan frame)
     const auto request = parseFrameHeader(frame);
     if (!request)
         return false;
+    // The requester waits for each answer, so at most one is held; a request arriving meanwhile
+    // replaces it.
+    heldRequest_ = *request;
+    answerHeldRequest();
+    return true;
+}
+
+// Answers now, or holds the request until the upload limit lets the answer go.
+void FileLink::answerHeldRequest()
+{
+    const FrameHeader request = *heldRequest_;
+    const std::size_t blocks = std::min(request.count, kBlocksPerRequest);
+    const auto wait = env_.uploads.delayFor(blocks * kBlockSize);
+    if (wait.count() > 0) {
+        answerTimer_->start(wait, [this] { onAnswerDue(); });
+        return;
+    }
+    heldRequest_.reset();
     // The answer keeps the request's count and block.
-    std::copy_n(frame.begin(), FrameHeader::kSize, sendBuffer().begin());
+    storeFrameHeader(sendBuffer(), request);
     const auto into = sendPayload().first(std::size_t{kBlocksPerRequest} * kBlockSize);
-    const std::size_t read = readBlocks(stream_, request->block, request->count, into);
+    const std::size_t read = readBlocks(stream_, request.block, request.count, into);
     if (read == 0) {
         markTrxferException(kReportPeerReadFailed);
-        return true;
+        return;
     }
     sendFrame(read, kFrameBlocks, kSubBlockData);
-    return true;
+}
+
+void FileLink::onAnswerDue()
+{
+    answerTimer_->stop();
+    if (heldRequest_)
+        answerHeldRequest();
 }
 
 void FileLink::onBlockData(ByteSpan frame)

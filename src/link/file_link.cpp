@@ -4,7 +4,7 @@ namespace vandry {
 
 FileLink::FileLink(LinkIndex index, const LinkEnvironment& environment)
     : LinkSocket(index, environment.transports), env_(environment),
-      stream_(environment.streams, environment.openStreams)
+      stream_(environment.streams, environment.openStreams), answerTimer_(environment.loop.createTimer())
 {
 }
 
@@ -80,6 +80,9 @@ void FileLink::resetLink()
     phase_ = LinkPhase::Idle;
     peerEndpoint_.reset();
     unsavedBytes_ = 0;
+    // An answer held for the old conversation must not reach the next one.
+    heldRequest_.reset();
+    answerTimer_->stop();
     reset();
 }
 

@@ -8,7 +8,8 @@
 // 1024 bytes, the whole file ('B' 3). Then the requester sends its block map ('D' 0), the sharer
 // answers with what it offers ('D' 1), the requester's scheduler picks a range and fetches it
 // four blocks at a time ('E' 0 / 'E' 1), and maps are exchanged again after each range until
-// nothing is left. An error report ('I') ends the transfer on the receiving side.
+// nothing is left. The sharer holds an answer back while the copy's upload limit is used up. An
+// error report ('I') ends the transfer on the receiving side.
 //
 // Every milestone and failure becomes a report (markTrxferException): a TransferEvent that is
 // written to the event log and, from class 0x10 up, handed to the TransferEventSink.
@@ -65,6 +66,8 @@ public:
     const HostIdentity& taskId() const { return taskId_; }
     const PeerInfo& peer() const { return peer_; }
     const TaskRecord& request() const { return request_; }
+    const std::string& localFile() const { return localFile_; }
+    const SourceInfo& source() const { return source_; }
     FileStream& stream() { return stream_; }
     const FileStream& stream() const { return stream_; }
     // The TCP peer, for the link dump; nothing over the datagram transport.
@@ -110,6 +113,8 @@ private:
     void onSharerMap(ByteSpan frame);
     bool onBlocksFrame(std::uint8_t sub, ByteSpan frame);
     bool answerBlockRequest(ByteSpan frame);
+    void answerHeldRequest();
+    void onAnswerDue();
     void onBlockData(ByteSpan frame);
     void sendMap();
     void requestBlocks(std::uint32_t block, const BlockMap& carried);
@@ -130,6 +135,9 @@ private:
     std::size_t unsavedBytes_ = 0;
     // Counts resets, so that a handler sees when a report ended its conversation.
     std::uint64_t conversation_ = 0;
+    // A block request whose answer waits for the upload limit, and the timer that sends it.
+    std::optional<FrameHeader> heldRequest_;
+    std::unique_ptr<Timer> answerTimer_;
 };
 
 } // namespace vandry

@@ -1,6 +1,6 @@
 #pragma once
-// What every link of a running copy shares: its transports, tables, event log, report sink and
-// roots. The link table owns one and hands it to its links.
+// What every link of a running copy shares: its transports, tables, event log, report sink,
+// roots, event loop and upload pacer. The link table owns one and hands it to its links.
 
 #include <cstdint>
 #include <functional>
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/event_log.h"
+#include "common/event_loop.h"
 #include "discovery/neighbour_table.h"
 #include "link/datagram_connector.h"
 #include "link/file_stream.h"
@@ -15,6 +16,7 @@
 #include "link/link_socket.h"
 #include "link/stream_table.h"
 #include "link/transfer_event_sink.h"
+#include "link/upload_pacer.h"
 
 namespace vandry {
 
@@ -44,6 +46,8 @@ struct LinkEnvironment {
     EventLog& log;
     TransferEventSink& events;
     const TransferRoots& roots;
+    EventLoop& loop;
+    UploadPacer& uploads;
     // Session tags; the product uses a seeded engine, tests a fixed sequence.
     std::function<std::uint32_t()> random;
 };

@@ -9,16 +9,21 @@ constexpr std::size_t kFirstUsableLink = 1;
 } // namespace
 
 LinkTable::LinkTable(LinkTableContext context)
-    : context_(std::move(context)), environment_{{context_.sockets, context_.datagrams, context_.clock},
-                                                 context_.connector,
-                                                 context_.neighbours,
-                                                 context_.streams,
-                                                 *this,
-                                                 *this,
-                                                 context_.log,
-                                                 context_.events,
-                                                 roots_,
-                                                 context_.random},
+    : context_(std::move(context)), uploads_(context_.clock, context_.uploadLimit),
+      environment_{
+          {context_.sockets, context_.datagrams, context_.clock},
+          context_.connector,
+          context_.neighbours,
+          context_.streams,
+          *this,
+          *this,
+          context_.log,
+          context_.events,
+          roots_,
+          context_.loop,
+          uploads_,
+          context_.random,
+      },
       listener_(context_.sockets, context_.loop,
                 [this](std::unique_ptr<StreamSocket>& connection) { return acceptConnection(connection); })
 {

@@ -32,6 +32,8 @@ struct LinkTableContext {
     EventLog& log;
     TransferEventSink& events;
     std::function<std::uint32_t()> random;
+    // Bytes per second the links may upload together; unlimited when empty or not positive.
+    std::function<int()> uploadLimit = {};
 };
 
 // One slot as the link dump shows it.
@@ -90,6 +92,7 @@ private:
 
     LinkTableContext context_;
     TransferRoots roots_;
+    UploadPacer uploads_;
     LinkEnvironment environment_;
     std::array<std::unique_ptr<FileLink>, kLinks> links_;
     TransferListener listener_;

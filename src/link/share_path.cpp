@@ -59,7 +59,8 @@ bool wirePathIsFull(std::string_view wire)
     return !wire.empty() && wire.front() == '/';
 }
 
-ConfinedPath resolveSharedFile(std::string_view wirePath, const std::string& shareRoot)
+namespace {
+ConfinedPath resolveInsideShare(std::string_view wirePath, const std::string& shareRoot)
 {
     std::error_code ec;
     if (shareRoot.empty())
@@ -79,9 +80,26 @@ ConfinedPath resolveSharedFile(std::string_view wirePath, const std::string& sha
     }
     if (!isWithin(resolved, root))
         return refused(std::errc::permission_denied);
-    if (!fs::is_regular_file(resolved, ec))
-        return refused(std::errc::no_such_file_or_directory);
     return {resolved.string(), {}};
+}
+} // namespace
+
+ConfinedPath resolveSharedFile(std::string_view wirePath, const std::string& shareRoot)
+{
+    ConfinedPath confined = resolveInsideShare(wirePath, shareRoot);
+    std::error_code ec;
+    if (confined.ok() && !fs::is_regular_file(confined.path, ec))
+        return refused(std::errc::no_such_file_or_directory);
+    return confined;
+}
+
+ConfinedPath resolveSharedFolder(std::string_view wirePath, const std::string& shareRoot)
+{
+    ConfinedPath confined = resolveInsideShare(wirePath, shareRoot);
+    std::error_code ec;
+    if (confined.ok() && !fs::is_directory(confined.path, ec))
+        return refused(std::errc::not_a_directory);
+    return confined;
 }
 
 ConfinedPath resolveDownloadFile(const std::string& localPath, const std::string& downloadRoot)

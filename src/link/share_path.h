@@ -32,6 +32,9 @@ struct ConfinedPath {
 // The regular file a peer asks for. permission_denied when it lies outside the share root (or
 // there is no share root), otherwise what resolving it failed with.
 ConfinedPath resolveSharedFile(std::string_view wirePath, const std::string& shareRoot);
+// The folder a neighbour asks to list, confined like a shared file; not_a_directory when it is
+// not a folder.
+ConfinedPath resolveSharedFolder(std::string_view wirePath, const std::string& shareRoot);
 // Where a download of `localPath` (a full local path) is written. permission_denied when it lies
 // outside the download root, is the root itself or ends in a link to nowhere. Folders on the way
 // need not exist yet.

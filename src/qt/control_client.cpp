@@ -42,6 +42,58 @@ QString renderTasks(const QJsonObject& a)
     }
     return lines.join(QLatin1Char('\n'));
 }
+QString orDash(const QString& text)
+{
+    return text.isEmpty() ? QStringLiteral("-") : text;
+}
+
+// The neighbour's folder: a line per entry, the size in bytes (or <dir>) and the name.
+QString renderListing(const QJsonObject& a)
+{
+    QStringList lines{QStringLiteral("%1 %2").arg(a.value(QStringLiteral("host")).toString(),
+                                                  a.value(QStringLiteral("path")).toString())};
+    for (const QJsonValue& entry : a.value(QStringLiteral("entries")).toArray()) {
+        const bool folder = entry[QStringLiteral("folder")].toBool();
+        const QString size =
+            folder ? QStringLiteral("<dir>") : QString::number(entry[QStringLiteral("size")].toInteger());
+        lines << QStringLiteral("%1  %2%3")
+                     .arg(size, 14)
+                     .arg(entry[QStringLiteral("name")].toString(), folder ? QStringLiteral("\\") : QString());
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+// Each answering neighbour, then its matches with the paths to download them by.
+QString renderSearch(const QJsonObject& a)
+{
+    QStringList lines;
+    for (const QJsonValue& host : a.value(QStringLiteral("hosts")).toArray()) {
+        lines << host[QStringLiteral("host")].toString() + QLatin1Char(':');
+        for (const QJsonValue& match : host[QStringLiteral("matches")].toArray()) {
+            const QString size = match[QStringLiteral("size")].toString();
+            lines << QStringLiteral("  ") + match[QStringLiteral("path")].toString() +
+                         (size.isEmpty() ? QString() : QStringLiteral("  (%1)").arg(size));
+        }
+    }
+    if (lines.isEmpty())
+        lines << QStringLiteral("no neighbour answered");
+    return lines.join(QLatin1Char('\n'));
+}
+
+// The seeding view's columns: GUID, host, code, time and when the source may be tried again.
+QString renderSources(const QJsonObject& a)
+{
+    QStringList lines{QStringLiteral("size %1  digest %2  refreshed %3")
+                          .arg(a.value(QStringLiteral("size")).toString(), a.value(QStringLiteral("digest")).toString(),
+                               orDash(a.value(QStringLiteral("refresh")).toString()))};
+    for (const QJsonValue& row : a.value(QStringLiteral("sources")).toArray()) {
+        QStringList fields;
+        for (const char* key : {"guid", "host", "code", "time", "invoke"})
+            fields << orDash(row[QLatin1String(key)].toString());
+        lines << fields.join(QLatin1Char(' '));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
 } // namespace
 
 std::optional<QJsonObject> sendControlRequest(const HomePaths& home, const QJsonObject& request, QString* error)
@@ -80,6 +132,12 @@ QString renderControlAnswer(const QString& command, const QJsonObject& answer)
         return renderNeighbours(answer);
     if (command == QLatin1String("tasks"))
         return renderTasks(answer);
+    if (command == QLatin1String("browse"))
+        return renderListing(answer);
+    if (command == QLatin1String("search"))
+        return renderSearch(answer);
+    if (command == QLatin1String("sources"))
+        return renderSources(answer);
     return answer.value(QStringLiteral("message")).toString();
 }
 
@@ -90,9 +148,12 @@ int runControlClient(const QStringList& arguments)
     parser.addHelpOption();
     parser.addOption({QStringLiteral("home"), QStringLiteral("The copy's home folder."), QStringLiteral("DIR")});
     parser.addOption({QStringLiteral("json"), QStringLiteral("Print the raw JSON answer.")});
+    parser.addOption({QStringLiteral("with-files"), QStringLiteral("delete: remove the downloaded file too.")});
     parser.addPositionalArgument(
         QStringLiteral("command"),
-        QStringLiteral("status | neighbours | announce | download NEIGHBOUR REMOTE_PATH [LOCAL_PATH] | tasks | quit"));
+        QStringLiteral("status | neighbours | announce | browse NEIGHBOUR [PATH] | search TEXT | "
+                       "download NEIGHBOUR REMOTE_PATH [LOCAL_PATH] | tasks | stop ID | resume ID | "
+                       "delete ID [--with-files] | sources ID | quit"));
     parser.process(arguments);
     const QStringList words = parser.positionalArguments();
     if (words.isEmpty()) {
@@ -106,6 +167,8 @@ int runControlClient(const QStringList& arguments)
     QJsonArray args;
     for (qsizetype i = 1; i < words.size(); ++i)
         args.append(words[i]);
+    if (parser.isSet(QStringLiteral("with-files")))
+        args.append(QStringLiteral("--with-files"));
     request.insert(QStringLiteral("args"), args);
 
     QString error;

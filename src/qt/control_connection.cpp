@@ -1,5 +1,7 @@
 #include "qt/control_connection.h"
 
+#include <QPointer>
+
 namespace vandry {
 
 ControlConnection::ControlConnection(QLocalSocket* socket, RequestHandler handler, QObject* parent)
@@ -21,15 +23,31 @@ void ControlConnection::onReadyRead()
     }
     if (activation.startsWith(pending_))
         return; // the start of an activation: wait for the rest
-    for (qsizetype end = pending_.indexOf('\n'); end >= 0; end = pending_.indexOf('\n')) {
-        const QByteArray line = pending_.left(end);
-        pending_.remove(0, end + 1);
-        QByteArray answer = handler_(line);
-        socket_->write(answer.append('\n'));
-        socket_->flush();
-    }
+    answerPendingLines();
     if (pending_.size() > kMaxControlLine)
         socket_->disconnectFromServer();
+}
+
+void ControlConnection::answerPendingLines()
+{
+    while (!answering_) {
+        const qsizetype end = pending_.indexOf('\n');
+        if (end < 0)
+            return;
+        const QByteArray line = pending_.left(end);
+        pending_.remove(0, end + 1);
+        answering_ = true;
+        // The answer may come after this connection closed; it is then dropped.
+        QPointer<ControlConnection> self(this);
+        handler_(line, [self](const QByteArray& answer) {
+            if (!self)
+                return;
+            self->socket_->write(answer + '\n');
+            self->socket_->flush();
+            self->answering_ = false;
+            QMetaObject::invokeMethod(self, &ControlConnection::answerPendingLines, Qt::QueuedConnection);
+        });
+    }
 }
 
 } // namespace vandry

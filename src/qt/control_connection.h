@@ -17,7 +17,9 @@ inline constexpr qsizetype kMaxControlLine = 64 * 1024;
 class ControlConnection : public QObject {
     Q_OBJECT
 public:
-    using RequestHandler = std::function<QByteArray(const QByteArray& line)>;
+    using Reply = std::function<void(const QByteArray& answer)>;
+    // Answers `line` through `reply`, at once or later; the next line waits for that answer.
+    using RequestHandler = std::function<void(const QByteArray& line, Reply reply)>;
 
     ControlConnection(QLocalSocket* socket, RequestHandler handler, QObject* parent);
 
@@ -26,10 +28,12 @@ signals:
 
 private:
     void onReadyRead();
+    void answerPendingLines();
 
     QLocalSocket* socket_;
     RequestHandler handler_;
     QByteArray pending_;
+    bool answering_ = false;
 };
 
 } // namespace vandry

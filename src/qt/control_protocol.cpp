@@ -3,6 +3,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTimer>
+#include <memory>
+
+#include "common/text.h"
+#include "ui/browse_reply.h"
+#include "ui/file_list.h"
+#include "ui/format_size.h"
 
 namespace vandry {
 
@@ -69,8 +76,170 @@ QJsonObject downloadAnswer(CopyCommands& commands, const QJsonArray& args)
             {QStringLiteral("message"), QStringLiteral("download started: task %1").arg(qs(outcome.taskIdentity))}};
 }
 
+// How long vandryctl waits for a neighbour's listing, and for search answers to come in.
+constexpr int kBrowseWaitMs = 5000;
+constexpr int kSearchWaitMs = 3000;
+
+QJsonObject ok(const QString& message)
+{
+    return {{QStringLiteral("ok"), true}, {QStringLiteral("message"), message}};
+}
+
+std::optional<std::size_t> taskArgument(CopyCommands& commands, const QJsonArray& args, QJsonObject& error)
+{
+    if (args.isEmpty()) {
+        error = failure(QStringLiteral("name the task by its identity (vandryctl tasks lists them)"));
+        return std::nullopt;
+    }
+    const auto row = commands.taskRow(args[0].toString().toStdString());
+    if (!row)
+        error = failure(QStringLiteral("no task \"%1\"").arg(args[0].toString()));
+    return row;
+}
+
+QJsonObject taskCommandAnswer(CopyCommands& commands, const QString& command, const QJsonArray& args)
+{
+    QJsonObject error;
+    const auto row = taskArgument(commands, args, error);
+    if (!row)
+        return error;
+    const QString task = args[0].toString();
+    if (command == QLatin1String("stop")) {
+        commands.stopTask(*row);
+        return ok(QStringLiteral("stopped %1").arg(task));
+    }
+    if (command == QLatin1String("resume")) {
+        commands.resumeTask(*row);
+        return ok(QStringLiteral("resumed %1").arg(task));
+    }
+    const bool withFiles = args.size() > 1 && args[1].toString() == QLatin1String("--with-files");
+    commands.deleteTask(*row, withFiles);
+    return ok(withFiles ? QStringLiteral("deleted %1 and its file").arg(task) : QStringLiteral("deleted %1").arg(task));
+}
+
+QJsonObject sourcesAnswer(CopyCommands& commands, const QJsonArray& args)
+{
+    QJsonObject error;
+    const auto row = taskArgument(commands, args, error);
+    if (!row)
+        return error;
+    const TaskSources sources = commands.sources(*row);
+    if (!sources.known)
+        return failure(QStringLiteral("the task's file is not known yet, so it has no sources"));
+    QJsonArray list;
+    for (const SeedingRow& seed : sources.rows)
+        list.append(QJsonObject{{QStringLiteral("guid"), qs(seed.guid)},
+                                {QStringLiteral("host"), qs(seed.host)},
+                                {QStringLiteral("code"), qs(seed.code)},
+                                {QStringLiteral("time"), qs(seed.time)},
+                                {QStringLiteral("invoke"), qs(seed.invoke)}});
+    return {{QStringLiteral("ok"), true},
+            {QStringLiteral("size"), qs(seedingSizeText(sources.key))},
+            {QStringLiteral("digest"), qs(seedingDigestText(sources.key))},
+            {QStringLiteral("refresh"), qs(sources.refresh)},
+            {QStringLiteral("sources"), list}};
+}
+
+QJsonObject listingAnswer(ByteSpan payload)
+{
+    const auto reply = parseBrowseReply(payload);
+    if (!reply)
+        return failure(QStringLiteral("the neighbour's listing was unreadable"));
+    QJsonArray entries;
+    for (const BrowseEntry& entry : reply->entries)
+        entries.append(QJsonObject{{QStringLiteral("name"), qs(validUtf8(entry.name))},
+                                   {QStringLiteral("folder"), entry.directory},
+                                   {QStringLiteral("size"), static_cast<qint64>(entry.size)}});
+    return {{QStringLiteral("ok"), true},
+            {QStringLiteral("host"), qs(validUtf8(reply->host.nickname()))},
+            {QStringLiteral("path"), qs(validUtf8(reply->path))},
+            {QStringLiteral("entries"), entries}};
+}
+
+// One answering neighbour's matches: its matched folders and the files the answer lists in them.
+QJsonObject searchHostAnswer(const FileItem& root)
+{
+    QJsonArray matches;
+    for (const auto& folder : root.children) {
+        matches.append(
+            QJsonObject{{QStringLiteral("path"), qs(folder->path + "\\")}, {QStringLiteral("folder"), true}});
+        for (const auto& file : folder->children)
+            if (file->icon == FileIcon::File)
+                matches.append(QJsonObject{{QStringLiteral("path"), qs(folder->path + "\\" + file->name)},
+                                           {QStringLiteral("folder"), false},
+                                           {QStringLiteral("size"), qs(file->size)}});
+    }
+    return {{QStringLiteral("host"), qs(root.name)}, {QStringLiteral("matches"), matches}};
+}
+
+void browseAsync(CopyCommands& commands, const QJsonArray& args, ControlReply reply)
+{
+    if (args.isEmpty() || args.size() > 2) {
+        reply(QJsonDocument(failure(QStringLiteral("usage: browse NEIGHBOUR [PATH]"))).toJson(QJsonDocument::Compact));
+        return;
+    }
+    const std::string neighbour = args[0].toString().toStdString();
+    std::string path = args.size() == 2 ? args[1].toString().toStdString() : std::string("\\");
+    if (path.empty() || path.front() != '\\')
+        path.insert(path.begin(), '\\');
+    struct Wait {
+        ControlReply reply;
+        std::int32_t ticket = 0;
+        bool done = false;
+    };
+    auto wait = std::make_shared<Wait>();
+    wait->reply = std::move(reply);
+    MainWindowModel& window = commands.window();
+    auto finish = [wait, &window](const QJsonObject& answer) {
+        if (std::exchange(wait->done, true))
+            return;
+        window.endWatch(wait->ticket);
+        wait->reply(QJsonDocument(answer).toJson(QJsonDocument::Compact));
+    };
+    wait->ticket = window.watchListing([finish](ByteSpan payload) { finish(listingAnswer(payload)); });
+    if (!commands.browseNeighbour(neighbour, path, wait->ticket)) {
+        finish(failure(QStringLiteral("no neighbour \"%1\" is online").arg(qs(neighbour))));
+        return;
+    }
+    QTimer::singleShot(kBrowseWaitMs, [finish, neighbour] {
+        finish(
+            failure(QStringLiteral("no answer from \"%1\" within %2 s").arg(qs(neighbour)).arg(kBrowseWaitMs / 1000)));
+    });
+}
+
+void searchAsync(CopyCommands& commands, const QJsonArray& args, ControlReply reply)
+{
+    if (args.size() != 1 || args[0].toString().isEmpty()) {
+        reply(QJsonDocument(failure(QStringLiteral("usage: search TEXT"))).toJson(QJsonDocument::Compact));
+        return;
+    }
+    struct Collect {
+        ControlReply reply;
+        std::int32_t ticket = 0;
+        QJsonArray hosts;
+    };
+    auto collect = std::make_shared<Collect>();
+    collect->reply = std::move(reply);
+    MainWindowModel& window = commands.window();
+    collect->ticket = window.watchSearch([collect](ByteSpan payload) {
+        FileList scratch;
+        if (scratch.showSearchReply(payload) && !scratch.roots().empty())
+            collect->hosts.append(searchHostAnswer(*scratch.roots().front()));
+    });
+    commands.search(args[0].toString().toStdString());
+    QTimer::singleShot(kSearchWaitMs, [collect, &window] {
+        window.endWatch(collect->ticket);
+        const QJsonObject answer{{QStringLiteral("ok"), true}, {QStringLiteral("hosts"), collect->hosts}};
+        collect->reply(QJsonDocument(answer).toJson(QJsonDocument::Compact));
+    });
+}
+
 QJsonObject dispatch(CopyCommands& commands, const QString& command, const QJsonArray& args)
 {
+    if (command == QLatin1String("stop") || command == QLatin1String("resume") || command == QLatin1String("delete"))
+        return taskCommandAnswer(commands, command, args);
+    if (command == QLatin1String("sources"))
+        return sourcesAnswer(commands, args);
     if (command == QLatin1String("status"))
         return statusAnswer(commands.status());
     if (command == QLatin1String("neighbours"))
@@ -91,6 +260,19 @@ QJsonObject dispatch(CopyCommands& commands, const QString& command, const QJson
     return failure(QStringLiteral("unknown command \"%1\"").arg(command));
 }
 } // namespace
+
+void handleControlRequest(CopyCommands& commands, const QByteArray& line, ControlReply reply)
+{
+    const QJsonDocument request = QJsonDocument::fromJson(line);
+    const QString command = request.object().value(QStringLiteral("cmd")).toString();
+    const QJsonArray args = request.object().value(QStringLiteral("args")).toArray();
+    if (command == QLatin1String("browse"))
+        browseAsync(commands, args, std::move(reply));
+    else if (command == QLatin1String("search"))
+        searchAsync(commands, args, std::move(reply));
+    else
+        reply(answerControlRequest(commands, line));
+}
 
 QByteArray answerControlRequest(CopyCommands& commands, const QByteArray& line)
 {

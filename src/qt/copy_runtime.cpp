@@ -27,10 +27,12 @@ CopyRuntime::CopyRuntime(const HomePaths& home, const FeedConfigOverrides& feedO
       copy_(CopyPlatform{clock_, network_, host_, fileSystem_, profileStore_}),
       settingsForm_(copy_.settings(), copy_.neighbours(), copy_.profile(), fileSystem_, autostart_,
                     QCoreApplication::applicationFilePath().toStdString()),
-      windowModel_(copy_, eventLog_, *this),
-      commands_(copy_, windowModel_,
-                [this] { QMetaObject::invokeMethod(this, &CopyRuntime::stop, Qt::QueuedConnection); }),
-      resumeStore_((home.stateDir + QStringLiteral("/resume")).toStdString()), streams_(resumeStore_)
+      resumeStore_((home.stateDir + QStringLiteral("/resume")).toStdString()), streams_(resumeStore_),
+      fileInfo_(resumeStore_), hashes_(fileInfo_, [this] { return copy_.settings().shareRoot; }),
+      requestServices_(shareIndex_, hashes_, [this] { return copy_.settings().shareRoot; }),
+      windowModel_(copy_, eventLog_, *this, hashes_), commands_(copy_, windowModel_, [this] {
+          QMetaObject::invokeMethod(this, &CopyRuntime::stop, Qt::QueuedConnection);
+      })
 {
     ticker_.setInterval(1000);
     connect(&ticker_, &QTimer::timeout, this, [this] { windowModel_.tick(); });
@@ -42,6 +44,8 @@ CopyRuntime::~CopyRuntime()
     feedWorker_.reset();
     discovery_.reset();
     links_.reset();
+    if (indexWalker_.joinable())
+        indexWalker_.join();
 }
 
 MissingRoot CopyRuntime::start()
@@ -61,6 +65,8 @@ bool CopyRuntime::run()
         qCritical("vandry: cannot open a UDP port for discovery");
         return false;
     }
+    hashes_.load(hashTableFile());
+    rebuildShareIndex();
     startLinks();
     windowModel_.start();
     startFeedWorker();
@@ -74,9 +80,9 @@ void CopyRuntime::startLinks()
 {
     std::random_device seed;
     auto engine = std::make_shared<std::mt19937>(seed());
-    links_ = std::make_unique<LinkTable>(LinkTableContext{socketFactory_, noDatagramLinks, datagramConnector_, clock_,
-                                                          eventLoop_, copy_.neighbours(), streams_, eventLog_,
-                                                          windowModel_, [engine] { return (*engine)(); }});
+    links_ = std::make_unique<LinkTable>(LinkTableContext{
+        socketFactory_, noDatagramLinks, datagramConnector_, clock_, eventLoop_, copy_.neighbours(), streams_,
+        eventLog_, windowModel_, [engine] { return (*engine)(); }, [this] { return copy_.settings().uploadLimit; }});
     applyRoots();
     if (!links_->startListening())
         qWarning("cannot listen for transfers on any TCP port");
@@ -109,16 +115,18 @@ void CopyRuntime::stop()
     ticker_.stop();
     if (links_)
         links_->resetAllLinks();
+    hashes_.save(hashTableFile());
     if (discovery_)
         discovery_->stopServerProbe();
     feedWorker_.reset();
     emit stopped();
 }
 
-void CopyRuntime::settingsApplied(bool announceNickname, bool)
+void CopyRuntime::settingsApplied(bool announceNickname, bool shareChanged)
 {
-    // The share index that a changed share root rebuilds joins with the browse and search subsystem.
     applyRoots();
+    if (shareChanged)
+        rebuildShareIndex();
     if (announceNickname)
         postToMainThread([this] { windowModel_.announceNow(); });
 }
@@ -192,6 +200,110 @@ void CopyRuntime::sweepIdleLinks()
 {
     if (links_)
         links_->sweepIdleLinks();
+}
+
+std::filesystem::path CopyRuntime::hashTableFile() const
+{
+    return std::filesystem::path(home_.stateDir.toStdString()) / "Table.hash";
+}
+
+void CopyRuntime::rebuildShareIndex()
+{
+    if (indexWalker_.joinable()) {
+        indexWalkPending_ = true;
+        return;
+    }
+    const std::string root = copy_.settings().shareRoot;
+    if (root.empty())
+        return;
+    // Walking a large share takes a while: the window keeps answering from the previous index.
+    indexWalker_ = std::thread([this, root] {
+        auto snapshot = std::make_shared<ShareIndexSnapshot>(scanShare(root));
+        postToMainThread([this, snapshot] {
+            indexWalker_.join();
+            shareIndex_.install(std::move(*snapshot));
+            if (std::exchange(indexWalkPending_, false))
+                rebuildShareIndex();
+        });
+    });
+}
+
+void CopyRuntime::sendListingRequest(const NeighbourRecord& target, const std::string& wirePath, std::int32_t row)
+{
+    if (discovery_)
+        discovery_->sendListingRequest(wirePath, static_cast<std::uint32_t>(row), target);
+}
+
+void CopyRuntime::searchAll(const std::string& text, std::uint8_t flags)
+{
+    if (discovery_)
+        discovery_->searchAll(text, flags);
+}
+
+StreamView CopyRuntime::streamView(StreamSlot slot) const
+{
+    const StreamEntry& entry = streams_.at(slot);
+    return {slot,       entry.info.digest(), entry.info.size, entry.info.blockCount, entry.receivedKb,
+            entry.rate, entry.path};
+}
+
+std::optional<StreamView> CopyRuntime::streamOwnedBy(const HostIdentity& task) const
+{
+    const auto slot = streams_.findByOwner(task);
+    return slot ? std::optional(streamView(*slot)) : std::nullopt;
+}
+
+std::optional<StreamView> CopyRuntime::streamWithDigest(const std::string& digestHex) const
+{
+    for (std::size_t i = 0; i < StreamTable::kSlots; ++i) {
+        const StreamSlot slot{static_cast<std::uint8_t>(i)};
+        if (streams_.inUse(slot) && streams_.at(slot).info.digest() == digestHex)
+            return streamView(slot);
+    }
+    return std::nullopt;
+}
+
+std::vector<HostIdentity> CopyRuntime::receivingPeers(StreamSlot entry) const
+{
+    constexpr std::size_t kMaxPeers = 32;
+    std::vector<HostIdentity> peers;
+    for (std::size_t i = 0; links_ && i < LinkTable::kLinks && peers.size() < kMaxPeers; ++i) {
+        const FileLink& link = links_->link(static_cast<LinkIndex>(i));
+        if (link.inUse() && link.stream().writes() && link.stream().slot() == entry)
+            peers.push_back(link.peer().identity());
+    }
+    return peers;
+}
+
+bool CopyRuntime::hasDuplicateSourceLink(const FileDigest& digest, const HostIdentity& peer) const
+{
+    return links_ && links_->hasDuplicateSourceLink(digest, peer);
+}
+
+bool CopyRuntime::linkUsedDatagram(std::uint8_t linkIndex) const
+{
+    return links_ && links_->slotState(static_cast<LinkIndex>(linkIndex)).datagram;
+}
+
+void CopyRuntime::retryOverDatagram(std::uint8_t linkIndex, const HostIdentity& task, const SourceInfo& key)
+{
+    if (!links_ || linkIndex >= LinkTable::kLinks)
+        return;
+    FileLink& link = links_->link(static_cast<LinkIndex>(linkIndex));
+    const LinkRequest again{link.peer(), link.request(), task, key, link.localFile(), true};
+    link.startLink(again);
+}
+
+void CopyRuntime::stopTaskLinks(const HostIdentity& task, bool force, std::optional<StreamSlot> entry)
+{
+    if (links_)
+        links_->stopTaskLinks(task, force, entry);
+}
+
+void CopyRuntime::sendSourceLookup(const NeighbourRecord& target, const SourceInfo& key)
+{
+    if (discovery_)
+        discovery_->sendSourceLookup(fileKeyOf(key), 0, target);
 }
 
 } // namespace vandry

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QTimer>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "app/autostart.h"
 #include "app/running_copy.h"
@@ -21,7 +23,11 @@
 #include "qt/qt_file_system.h"
 #include "qt/qt_profile_store.h"
 #include "qt/qt_socket_factory.h"
+#include "store/file_info_source.h"
 #include "store/resume_store.h"
+#include "store/share_hash_table.h"
+#include "store/share_index.h"
+#include "store/share_services.h"
 #include "ui/copy_commands.h"
 #include "ui/main_window_model.h"
 #include "update/feed_config.h"
@@ -65,15 +71,29 @@ private:
     void openWithDesktop(const std::string& path) override;
     void trimMemory() override;
     std::vector<LinkSlotView> linkSlots() const override;
-    void openLink(const LinkRequest& request) override;
     int countTaskLinks(const HostIdentity& task) const override;
     std::vector<TransferProgress> transferProgress() override;
     void sweepIdleLinks() override;
+    void sendListingRequest(const NeighbourRecord& target, const std::string& wirePath, std::int32_t row) override;
+    void searchAll(const std::string& text, std::uint8_t flags) override;
+    void rebuildShareIndex() override;
+    // TransferControl
+    void openLink(const LinkRequest& request) override;
+    std::optional<StreamView> streamOwnedBy(const HostIdentity& task) const override;
+    std::optional<StreamView> streamWithDigest(const std::string& digestHex) const override;
+    std::vector<HostIdentity> receivingPeers(StreamSlot entry) const override;
+    bool hasDuplicateSourceLink(const FileDigest& digest, const HostIdentity& peer) const override;
+    bool linkUsedDatagram(std::uint8_t linkIndex) const override;
+    void retryOverDatagram(std::uint8_t linkIndex, const HostIdentity& task, const SourceInfo& key) override;
+    void stopTaskLinks(const HostIdentity& task, bool force, std::optional<StreamSlot> entry) override;
+    void sendSourceLookup(const NeighbourRecord& target, const SourceInfo& key) override;
 
     void startLinks();
     void applyRoots();
 
     void startFeedWorker();
+    StreamView streamView(StreamSlot slot) const;
+    std::filesystem::path hashTableFile() const;
 
     HomePaths home_;
     SystemClock clock_;
@@ -86,20 +106,26 @@ private:
     RunningCopy copy_;
     SettingsForm settingsForm_;
     EventLog eventLog_;
-    NoRequestServices requestServices_;
+    ResumeStore resumeStore_;
+    StreamTable streams_;
+    LocalFileInfoSource fileInfo_;
+    ShareHashTable hashes_;
+    ShareIndex shareIndex_;
+    ShareServices requestServices_;
     DroppingTransportSink transportSink_;
     MainWindowModel windowModel_;
     CopyCommands commands_;
     QtSocketFactory socketFactory_;
     QtEventLoop eventLoop_;
     NoDatagramConnector datagramConnector_;
-    ResumeStore resumeStore_;
-    StreamTable streams_;
     std::unique_ptr<LinkTable> links_;
     std::unique_ptr<DiscoveryEndpoint> discovery_;
     std::unique_ptr<CCloudLink> feedWorker_;
     QTimer ticker_;
     bool stopping_ = false;
+    // The share is walked on this thread; a rebuild asked for meanwhile runs when it is done.
+    std::thread indexWalker_;
+    bool indexWalkPending_ = false;
 };
 
 } // namespace vandry

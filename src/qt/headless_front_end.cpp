@@ -49,6 +49,7 @@ int runHeadless(const LaunchOptions& options)
         std::fprintf(stderr, "vandry: %s\n", missingRootText(missing));
         return 2;
     }
+    applyRunOptions(options, runtime.copy().settings());
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &runtime, [&runtime](int signalNumber) {
         qInfo("signal %d: stopping", signalNumber);
@@ -59,8 +60,9 @@ int runHeadless(const LaunchOptions& options)
     QObject::connect(&runtime, &CopyRuntime::stopped, QCoreApplication::instance(), &QCoreApplication::quit,
                      Qt::QueuedConnection);
 
-    guard.setRequestHandler(
-        [&runtime](const QByteArray& line) { return answerControlRequest(runtime.commands(), line); });
+    guard.setRequestHandler([&runtime](const QByteArray& line, ControlConnection::Reply reply) {
+        handleControlRequest(runtime.commands(), line, std::move(reply));
+    });
     if (!runtime.run())
         return 1;
     qInfo("Vandry started without a window");

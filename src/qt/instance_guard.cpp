@@ -51,8 +51,11 @@ void InstanceGuard::onNewConnection()
     while (QLocalSocket* socket = server_.nextPendingConnection()) {
         auto* connection = new ControlConnection(
             socket,
-            [this](const QByteArray& line) {
-                return requestHandler_ ? requestHandler_(line) : QByteArray(R"({"ok":false,"error":"starting"})");
+            [this](const QByteArray& line, ControlConnection::Reply reply) {
+                if (requestHandler_)
+                    requestHandler_(line, std::move(reply));
+                else
+                    reply(QByteArray(R"({"ok":false,"error":"starting"})"));
             },
             this);
         connect(connection, &ControlConnection::activationRequested, this, &InstanceGuard::activationRequested);

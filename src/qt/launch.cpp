@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QThread>
 #include <cstdio>
+#include <limits>
 
 #include "app/file_system.h"
 #include "common/version.h"
@@ -17,6 +18,9 @@ namespace vandry {
 
 namespace {
 Q_LOGGING_CATEGORY(lcStartup, "vandry.startup", QtInfoMsg)
+
+// The upload limit is kept in bytes per second in an int.
+constexpr int kMaxUploadLimitKib = std::numeric_limits<int>::max() / 1024;
 
 std::optional<QString> optionValue(const QCommandLineParser& parser, const QString& name)
 {
@@ -53,6 +57,8 @@ LaunchOptions parseLaunchOptions(const QStringList& arguments)
         {QStringLiteral("nick"), QStringLiteral("Set the nickname shown to neighbours."), QStringLiteral("NAME")});
     parser.addOption({QStringLiteral("share"), QStringLiteral("Set the shared folder."), QStringLiteral("DIR")});
     parser.addOption({QStringLiteral("download"), QStringLiteral("Set the download folder."), QStringLiteral("DIR")});
+    parser.addOption({QStringLiteral("upload-limit"),
+                      QStringLiteral("Upload at most KIB KiB per second (this run only)."), QStringLiteral("KIB")});
     parser.addOption({QStringLiteral("feed"), QStringLiteral("Ask this update feed for the rendezvous servers."),
                       QStringLiteral("URL")});
     parser.addOption({QStringLiteral("fallback-feed"), QStringLiteral("The feed asked when the first names no server."),
@@ -81,6 +87,14 @@ LaunchOptions parseLaunchOptions(const QStringList& arguments)
     options.shareRoot = optionValue(parser, QStringLiteral("share"));
     options.downloadRoot = optionValue(parser, QStringLiteral("download"));
     options.positional = parser.positionalArguments() + handOver;
+    if (const auto kib = optionValue(parser, QStringLiteral("upload-limit"))) {
+        options.uploadLimit = parseUploadLimit(*kib);
+        if (!options.uploadLimit) {
+            std::fprintf(stderr, "vandry: --upload-limit takes a whole number of KiB per second, 1 to %d\n",
+                         kMaxUploadLimitKib);
+            std::exit(1);
+        }
+    }
     const auto text = [&](const char* name) -> std::optional<std::string> {
         if (auto value = optionValue(parser, QString::fromLatin1(name)))
             return value->toStdString();
@@ -88,6 +102,15 @@ LaunchOptions parseLaunchOptions(const QStringList& arguments)
     };
     options.feed = {text("feed"), text("fallback-feed"), text("touch-host")};
     return options;
+}
+
+std::optional<int> parseUploadLimit(const QString& kib)
+{
+    bool ok = false;
+    const int value = kib.toInt(&ok);
+    if (!ok || value < 1 || value > kMaxUploadLimitKib)
+        return std::nullopt;
+    return value * 1024;
 }
 
 HomePaths homePathsFor(const LaunchOptions& options)
@@ -105,6 +128,12 @@ void applyProfileOptions(const LaunchOptions& options, const HomePaths& home)
         profile.setShareRoot(absoluteRoot(*options.shareRoot).toStdString());
     if (options.downloadRoot)
         profile.setDownloadRoot(absoluteRoot(*options.downloadRoot).toStdString());
+}
+
+void applyRunOptions(const LaunchOptions& options, AppSettings& settings)
+{
+    if (options.uploadLimit)
+        settings.uploadLimit = *options.uploadLimit;
 }
 
 namespace {

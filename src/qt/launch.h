@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <optional>
 
+#include "app/app_settings.h"
 #include "app/command_line.h"
 #include "qt/home_paths.h"
 #include "qt/instance_guard.h"
@@ -22,17 +23,26 @@ struct LaunchOptions {
     std::optional<QString> shareRoot;
     std::optional<QString> downloadRoot;
     FeedConfigOverrides feed;
-    QStringList positional; // what the start-up command-line reader sees after the program path
+    std::optional<int> uploadLimit; // bytes per second, for this run only
+    QStringList positional;         // what the start-up command-line reader sees after the program path
 };
 
 // Parses the options of `vandry`; prints help or version and exits for --help and --version.
 LaunchOptions parseLaunchOptions(const QStringList& arguments);
+
+// The --upload-limit value, KiB per second from 1 to 2097151, in bytes per second; nothing for
+// anything else.
+std::optional<int> parseUploadLimit(const QString& kib);
 
 HomePaths homePathsFor(const LaunchOptions& options);
 
 // Writes --nick, --share and --download into the home's profile (roots made absolute and
 // ending in a separator).
 void applyProfileOptions(const LaunchOptions& options, const HomePaths& home);
+
+// Sets what the command line gives for this run only (--upload-limit); call it once the settings
+// are loaded.
+void applyRunOptions(const LaunchOptions& options, AppSettings& settings);
 
 // Everything before a copy runs: the start-up command-line reader (which may hand over to an
 // upgrade or relaunch), the instance guard of the home (a second start tells the running copy

@@ -1,5 +1,6 @@
 #include "ui/copy_commands.h"
 
+#include <filesystem>
 #include <random>
 
 #include "common/hex.h"
@@ -55,22 +56,205 @@ DownloadOutcome CopyCommands::download(const std::string& neighbour, std::string
     TaskRecord record;
     record.remotePath = remotePath;
     record.localPath = localPath.empty() ? copy_.settings().downloadRoot + name : localPath;
-    const HostRecord host = copy_.neighbours().at(*slot).host;
-    const std::string hostHex = hostRecordHex(host);
+    return downloadTo(record, copy_.neighbours().at(*slot).host);
+}
 
+DownloadOutcome CopyCommands::downloadTo(const TaskRecord& record, const HostRecord& host)
+{
+    DownloadOutcome outcome;
+    const std::string hostHex = hostRecordHex(host);
     const AddedTask task = window_.tasks().addTaskRow(record, newIdentity_(), hostHex, kProgressNew, 0);
     window_.tasks().setScheduled(task.row, true);
+    outcome.started = true;
+    outcome.reusedRow = task.existed;
+    outcome.taskIdentity = identityText(task.identity);
+    if (task.hostDiffers) {
+        // The task came from another host: carry on with what the row knows.
+        resumeTask(task.row);
+        return outcome;
+    }
     LinkRequest request;
-    request.peer.neighbour.host =
-        task.hostDiffers ? *hostRecordFromHex(window_.tasks().rows()[task.row][kTaskHost]) : host;
+    request.peer.neighbour = copy_.neighbours().snapshot(host);
     request.request = record;
     request.localFile = record.localPath;
     request.taskId = task.identity;
     window_.host().openLink(request);
-    outcome.started = true;
-    outcome.reusedRow = task.existed;
-    outcome.taskIdentity = identityText(task.identity);
+    window_.tasksUpdated();
     return outcome;
+}
+
+bool CopyCommands::browseHost(const HostRecord& host, const std::string& wirePath, std::int32_t row)
+{
+    const auto slot = copy_.neighbours().find(host.identity, false);
+    if (!slot)
+        return false;
+    window_.host().sendListingRequest(copy_.neighbours().at(*slot), wirePath, row);
+    return true;
+}
+
+bool CopyCommands::browseNeighbour(const std::string& neighbourKey, const std::string& wirePath, std::int32_t row)
+{
+    const auto slot = findNeighbour(neighbourKey);
+    if (!slot)
+        return false;
+    window_.host().sendListingRequest(copy_.neighbours().at(*slot), wirePath, row);
+    return true;
+}
+
+void CopyCommands::search(const std::string& text)
+{
+    window_.startSearch(text);
+}
+
+std::optional<std::size_t> CopyCommands::taskRow(const std::string& identity) const
+{
+    const auto parsed = identityFromText(identity);
+    return parsed ? window_.tasks().findRow(*parsed) : std::nullopt;
+}
+
+void CopyCommands::stopTask(std::size_t row)
+{
+    TaskList& tasks = window_.tasks();
+    if (row >= tasks.rows().size())
+        return;
+    window_.scheduler().setContextRow(row);
+    const TaskRow task = tasks.rows()[row];
+    const auto identity = identityFromText(task[kTaskIdentity]);
+    if (task[kTaskScheduled] == "1")
+        tasks.setStateText(row, kStateCancelled);
+    tasks.setScheduled(row, false);
+    if (!identity)
+        return;
+    window_.host().stopTaskLinks(*identity, false, std::nullopt);
+    if (const auto file = window_.hashes().digestForListing(task[kTaskLocalPath], false))
+        window_.seeds().resetSources(sourceKey(*file, *identity));
+    window_.tasksUpdated();
+}
+
+void CopyCommands::resumeTask(std::size_t row)
+{
+    TaskList& tasks = window_.tasks();
+    if (row >= tasks.rows().size())
+        return;
+    window_.scheduler().setContextRow(row);
+    const TaskRow task = tasks.rows()[row];
+    const auto identity = identityFromText(task[kTaskIdentity]);
+    const auto host = hostRecordFromHex(task[kTaskHost]);
+    TaskRecord record;
+    record.remotePath = task[kTaskRemotePath];
+    record.localPath = task[kTaskLocalPath];
+    record.directory = TaskList::isDirectoryTask(task) ? 1 : 0;
+    if (task[kTaskScheduled] != "1")
+        tasks.setStateText(row, kStateWaiting);
+    tasks.setScheduled(row, true);
+    window_.scheduler().setResumeRow(row);
+    window_.tasksUpdated();
+    if (!identity || !host)
+        return;
+    if (record.directory && window_.host().streamOwnedBy(*identity) &&
+        window_.scheduler().startDirectoryTask(*identity, false, false))
+        return;
+    tasks.setProgressText(row, "0%");
+    LinkRequest request;
+    request.peer.neighbour = copy_.neighbours().snapshot(*host);
+    request.request = record;
+    request.localFile = record.localPath;
+    request.taskId = *identity;
+    window_.host().openLink(request);
+}
+
+void CopyCommands::deleteTask(std::size_t row, bool withFiles)
+{
+    TaskList& tasks = window_.tasks();
+    if (row >= tasks.rows().size())
+        return;
+    const TaskRow task = tasks.rows()[row];
+    const auto identity = identityFromText(task[kTaskIdentity]);
+    const std::string& path = task[kTaskLocalPath];
+    std::optional<StreamSlot> entry;
+    if (const auto file = window_.hashes().digestForListing(path, false))
+        if (const auto stream = window_.host().streamWithDigest(hexEncode(file->digest)))
+            entry = stream->slot;
+    window_.host().stopTaskLinks(identity.value_or(HostIdentity{}), true, entry);
+    if (withFiles && !TaskList::isDirectoryTask(task)) {
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
+    }
+    tasks.removeRow(row);
+    if (identity && TaskList::isDirectoryTask(task))
+        window_.listings().remove(*identity, false);
+    window_.scheduler().setContextRow(std::nullopt);
+    window_.tasksUpdated();
+}
+
+void CopyCommands::scheduleUdp(std::size_t row)
+{
+    if (row < window_.tasks().rows().size())
+        window_.tasks().setScheduled(row, true);
+}
+
+bool CopyCommands::viewSource(std::size_t row)
+{
+    if (row >= window_.tasks().rows().size())
+        return false;
+    const auto host = hostRecordFromHex(window_.tasks().rows()[row][kTaskHost]);
+    return host && browseHost(*host, "\\", -1);
+}
+
+void CopyCommands::openTaskFile(std::size_t row)
+{
+    if (row < window_.tasks().rows().size())
+        window_.host().openWithDesktop(window_.tasks().rows()[row][kTaskLocalPath]);
+}
+
+void CopyCommands::showTaskFolder(std::size_t row)
+{
+    if (row >= window_.tasks().rows().size())
+        return;
+    // The desktop cannot select a file portably: open the folder that holds it.
+    std::string path = window_.tasks().rows()[row][kTaskLocalPath];
+    if (!path.empty() && path.back() != '/')
+        path = path.substr(0, path.rfind('/') + 1);
+    window_.host().openWithDesktop(path);
+}
+
+TaskSources CopyCommands::sources(std::size_t row)
+{
+    TaskSources sources;
+    if (row >= window_.tasks().rows().size())
+        return sources;
+    const TaskRow task = window_.tasks().rows()[row];
+    const auto identity = identityFromText(task[kTaskIdentity]);
+    if (!identity)
+        return sources;
+    sources.key.source = *identity;
+    if (const auto stream = window_.host().streamOwnedBy(*identity)) {
+        const auto digest = hexDecode(stream->digestHex, sources.key.digest.size());
+        if (!digest)
+            return sources;
+        std::copy(digest->begin(), digest->end(), sources.key.digest.begin());
+        sources.key.sizeLow = static_cast<std::uint32_t>(stream->size);
+    } else if (const auto file = window_.hashes().digestForListing(task[kTaskLocalPath], false)) {
+        sources.key = sourceKey(*file, *identity);
+    } else {
+        return sources;
+    }
+    sources.known = true;
+    const std::int64_t now = copy_.platform().clock.nowSeconds();
+    sources.refresh = seedingRefreshText(window_.seeds(), sources.key, now);
+    sources.rows = seedingRows(window_.seeds(), sources.key, now, copy_.neighbours());
+    return sources;
+}
+
+void CopyCommands::taskProperties(std::size_t row)
+{
+    if (row >= window_.tasks().rows().size())
+        return;
+    window_.scheduler().setContextRow(row);
+    const TaskRow task = window_.tasks().rows()[row];
+    const auto identity = identityFromText(task[kTaskIdentity]);
+    if (identity && TaskList::isDirectoryTask(task))
+        window_.listings().reconcile(*identity, task[kTaskLocalPath], task[kTaskRemotePath], window_.hashes());
 }
 
 CopyStatus CopyCommands::status() const

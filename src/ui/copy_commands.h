@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/running_copy.h"
+#include "store/seeding_rows.h"
 #include "ui/main_window_model.h"
 
 namespace vandry {
@@ -24,6 +25,14 @@ struct CopyStatus {
     std::string shareRoot;
     std::string downloadRoot;
     bool logging = false;
+};
+
+// A task's download sources, as the seeding view shows them.
+struct TaskSources {
+    bool known = false; // the file's digest is known, so sources can be looked up
+    SourceInfo key;
+    std::string refresh; // seconds since the last source lookup, "%d/%d"
+    std::vector<SeedingRow> rows;
 };
 
 struct DownloadOutcome {
@@ -49,6 +58,28 @@ public:
     // empty, to the download folder under the file's own name.
     DownloadOutcome download(const std::string& neighbour, std::string remotePath, const std::string& localPath);
     const std::vector<TaskRow>& tasks() const { return window_.tasks().rows(); }
+
+    // Browsing and searching; the answers arrive in the window model's file list. `row` is the
+    // file-list item the listing goes under, or -1 for a neighbour's share root.
+    bool browseHost(const HostRecord& host, const std::string& wirePath, std::int32_t row);
+    bool browseNeighbour(const std::string& neighbourKey, const std::string& wirePath, std::int32_t row);
+    void search(const std::string& text);
+    // The file list's download commands: `record` as the selection made it.
+    DownloadOutcome downloadTo(const TaskRecord& record, const HostRecord& host);
+
+    // The task list's commands, on a row.
+    void stopTask(std::size_t row);
+    void resumeTask(std::size_t row);
+    void deleteTask(std::size_t row, bool withFiles);
+    void scheduleUdp(std::size_t row);
+    bool viewSource(std::size_t row);
+    void openTaskFile(std::size_t row);
+    void showTaskFolder(std::size_t row);
+    void taskProperties(std::size_t row);
+    TaskSources sources(std::size_t row);
+    MainWindowModel& window() { return window_; }
+    // The row of a task given by its identity text (either case), for vandryctl.
+    std::optional<std::size_t> taskRow(const std::string& identity) const;
 
 private:
     RunningCopy& copy_;

@@ -1,12 +1,20 @@
 #include "ui/main_window_model.h"
 
+#include "store/share_index.h"
 #include "ui/tick_schedule.h"
 
 namespace vandry {
 
-MainWindowModel::MainWindowModel(RunningCopy& copy, EventLog& eventLog, MainWindowHost& host)
+MainWindowModel::MainWindowModel(RunningCopy& copy, EventLog& eventLog, MainWindowHost& host, ShareHashTable& hashes)
     : copy_(copy), eventLog_(eventLog), host_(host),
-      tasks_([&host](const HostIdentity& task) { return host.countTaskLinks(task); })
+      tasks_([&host](const HostIdentity& task) { return host.countTaskLinks(task); },
+             [this](const HostIdentity& task) {
+                 int done = 0;
+                 const int percent = listings_.progress(task, &done);
+                 return FolderProgress{percent, done};
+             }),
+      hashes_(hashes), seeds_(copy.platform().clock),
+      scheduler_(tasks_, seeds_, hashes_, listings_, copy.neighbours(), host)
 {
 }
 
@@ -28,7 +36,10 @@ void MainWindowModel::tick()
         if (view_)
             view_->tasksChanged();
     }
-    // The scheduler and the share index join the tick with the browse and search subsystem.
+    if (steps.runScheduler)
+        scheduler_.runScheduler();
+    if (steps.rebuildShareIndex)
+        host_.rebuildShareIndex();
     if (steps.pollNetwork && copy_.pollNetworkChange())
         host_.postToMainThread([this] { announceNow(); });
     if (steps.sweepIdleLinks)
@@ -71,9 +82,12 @@ void MainWindowModel::serverListArrived()
     host_.runExtraUpdateCheck();
 }
 
-void MainWindowModel::taskEvent(const TransferEvent& event, EventType type)
+void MainWindowModel::taskEvent(const TransferEvent& report, EventType type)
 {
+    // A copy: the link may reuse its report while the handler starts links of its own.
+    const TransferEvent event = report;
     tasks_.onTaskEvent(event, type);
+    scheduler_.onTaskEvent(event, type);
     if (view_)
         view_->tasksChanged();
 }
@@ -84,9 +98,63 @@ void MainWindowModel::localFileFailed(const std::string& path, const std::string
         view_->showLocalFileError(path, reason);
 }
 
-// Search answers, listings and source replies are shown by the browse and search subsystem.
-void MainWindowModel::queryReplyArrived(ByteSpan, Endpoint) {}
-void MainWindowModel::listingReplyArrived(ByteSpan) {}
-void MainWindowModel::sourceReplyArrived(ByteSpan) {}
+// Replies to our requests: search answers and listings fill the file list.
+void MainWindowModel::queryReplyArrived(ByteSpan payload, Endpoint)
+{
+    // Copies: a watcher may end its watch (or another's) while being told.
+    for (const auto& [ticket, watcher] : std::map(searchWatchers_))
+        watcher(payload);
+    if (files_.showSearchReply(payload) && view_)
+        view_->filesChanged();
+}
+
+void MainWindowModel::listingReplyArrived(ByteSpan payload)
+{
+    if (payload.size() >= 8) {
+        ByteReader echo(payload);
+        echo.skip(4);
+        const auto row = static_cast<std::int32_t>(echo.u32le());
+        if (const auto it = listingWatchers_.find(row); it != listingWatchers_.end()) {
+            const ReplyWatcher watcher = it->second;
+            watcher(payload);
+            return;
+        }
+    }
+    if (files_.showBrowseReply(payload) && view_)
+        view_->filesChanged();
+}
+
+void MainWindowModel::startSearch(const std::string& text)
+{
+    files_.clear();
+    if (view_)
+        view_->filesChanged();
+    host_.searchAll(text, kQueryFiles | kQueryFolders | kQueryAnyFolderPath);
+}
+
+std::int32_t MainWindowModel::watchListing(ReplyWatcher watcher)
+{
+    const std::int32_t ticket = nextTicket_++;
+    listingWatchers_[ticket] = std::move(watcher);
+    return ticket;
+}
+
+int MainWindowModel::watchSearch(ReplyWatcher watcher)
+{
+    const std::int32_t ticket = nextTicket_++;
+    searchWatchers_[ticket] = std::move(watcher);
+    return ticket;
+}
+
+void MainWindowModel::endWatch(std::int32_t ticket)
+{
+    listingWatchers_.erase(ticket);
+    searchWatchers_.erase(ticket);
+}
+
+void MainWindowModel::sourceReplyArrived(ByteSpan payload)
+{
+    scheduler_.onSourceReply(payload);
+}
 
 } // namespace vandry

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,14 +14,16 @@
 #include "discovery/discovery_listener.h"
 #include "link/link_environment.h"
 #include "link/transfer_event_sink.h"
+#include "ui/file_list.h"
 #include "ui/link_dump.h"
 #include "ui/neighbour_list.h"
 #include "ui/task_list.h"
+#include "ui/task_scheduler.h"
 
 namespace vandry {
 
 // What the window needs from the rest of the copy.
-class MainWindowHost {
+class MainWindowHost : public TransferControl {
 public:
     virtual ~MainWindowHost() = default;
     virtual void announce(std::uint8_t form) = 0;
@@ -34,11 +37,16 @@ public:
     // The link table as the dump shows it.
     virtual std::vector<LinkSlotView> linkSlots() const = 0;
 
-    // Transfers: the link table and the stream table.
-    virtual void openLink(const LinkRequest& request) = 0;
+    // Transfers: the link table and the stream table (and TransferControl's operations).
     virtual int countTaskLinks(const HostIdentity& task) const = 0;
     virtual std::vector<TransferProgress> transferProgress() = 0;
     virtual void sweepIdleLinks() = 0;
+
+    // Discovery requests of the browse and search commands.
+    virtual void sendListingRequest(const NeighbourRecord& target, const std::string& wirePath, std::int32_t row) = 0;
+    virtual void searchAll(const std::string& text, std::uint8_t flags) = 0;
+    // Walks the share again (off the main thread) and answers queries from the new index.
+    virtual void rebuildShareIndex() = 0;
 };
 
 // What the model tells whatever shows it.
@@ -50,11 +58,13 @@ public:
     virtual void tasksChanged() = 0;
     // A download's local file cannot be created: tell the user why.
     virtual void showLocalFileError(const std::string& path, const std::string& reason) = 0;
+    // The file list changed: a listing or a search answer arrived, or a search cleared it.
+    virtual void filesChanged() {}
 };
 
 class MainWindowModel final : public DiscoveryListener, public TransferEventSink {
 public:
-    MainWindowModel(RunningCopy& copy, EventLog& eventLog, MainWindowHost& host);
+    MainWindowModel(RunningCopy& copy, EventLog& eventLog, MainWindowHost& host, ShareHashTable& hashes);
 
     void setView(MainWindowView* view) { view_ = view; }
 
@@ -65,15 +75,38 @@ public:
     std::uint32_t tickCount() const { return tickCount_; }
 
     const std::vector<NeighbourRow>& neighbourRows() const { return neighbourRows_; }
+    FileList& files() { return files_; }
+    const FileList& files() const { return files_; }
     TaskList& tasks() { return tasks_; }
     const TaskList& tasks() const { return tasks_; }
     MainWindowHost& host() { return host_; }
+    RunningCopy& copy() { return copy_; }
+    SeedTable& seeds() { return seeds_; }
+    ListingCache& listings() { return listings_; }
+    ShareHashTable& hashes() { return hashes_; }
+    TaskScheduler& scheduler() { return scheduler_; }
     bool logging() const { return copy_.settings().logging; }
 
     // Ctrl+Shift+L.
     void toggleLogging();
     // Ctrl+Shift+K and the link dump button: only while logging is on.
     void requestLinkDump();
+    // A command changed the task list.
+    void tasksUpdated()
+    {
+        if (view_)
+            view_->tasksChanged();
+    }
+    // Enter in the search box: a new search of every neighbour.
+    void startSearch(const std::string& text);
+
+    // vandryctl waits for the answers of its own requests: a listing whose echoed row is the
+    // ticket goes to its watcher instead of the file list; search answers go to every search
+    // watcher as well as to the file list.
+    using ReplyWatcher = std::function<void(ByteSpan payload)>;
+    std::int32_t watchListing(ReplyWatcher watcher);
+    int watchSearch(ReplyWatcher watcher);
+    void endWatch(std::int32_t ticket);
     // The announce button and MSG_ANNOUNCE.
     void announceNow() { host_.announce(1); }
     // The window went to the notification area: give memory back a few seconds later.
@@ -99,7 +132,16 @@ private:
     std::uint32_t tickCount_ = 0;
     bool justHidden_ = false;
     std::vector<NeighbourRow> neighbourRows_;
+    FileList files_;
+    // Tickets start far above the file list's item ids, which count from 0.
+    std::int32_t nextTicket_ = 0x40000000;
+    std::map<std::int32_t, ReplyWatcher> listingWatchers_;
+    std::map<std::int32_t, ReplyWatcher> searchWatchers_;
     TaskList tasks_;
+    ShareHashTable& hashes_;
+    SeedTable seeds_;
+    ListingCache listings_;
+    TaskScheduler scheduler_;
 };
 
 } // namespace vandry

@@ -91,14 +91,28 @@ void TaskList::applyEvent(TaskRow& row, const TransferEvent& event, EventType ty
         row[kTaskInfo] = event.text;
         return;
     case EventType::TransferEnded:
-        row[kTaskProgress] = percentText(100);
-        row[kTaskScheduled] = "0";
-        row[kTaskState] = std::string(kStateFinished);
+        finishTransfer(row, event.taskId);
         return;
     case EventType::SegmentsDone:
     case EventType::PeerBehind:
     case EventType::FileServed:
         return;
+    }
+}
+
+// A file is complete: a file task is finished; a folder task only when every file is.
+void TaskList::finishTransfer(TaskRow& row, const HostIdentity& task)
+{
+    std::string progress = percentText(100);
+    if (isDirectoryTask(row) && folderProgress_) {
+        const FolderProgress folder = folderProgress_(task);
+        row[kTaskFileCount] = std::to_string(folder.doneFiles);
+        progress = percentText(static_cast<std::uint64_t>(std::max(folder.percent, 0)));
+    }
+    row[kTaskProgress] = progress;
+    if (progress == percentText(100)) {
+        row[kTaskScheduled] = "0";
+        row[kTaskState] = std::string(kStateFinished);
     }
 }
 

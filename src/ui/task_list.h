@@ -63,15 +63,26 @@ struct TransferProgress {
     std::uint32_t* previousKb = nullptr; // receivedKb a second ago, kept here
 };
 
+// A folder task's share of finished files, from its cached listings.
+struct FolderProgress {
+    int percent = 0;
+    int doneFiles = 0;
+};
+
 class TaskList {
 public:
     // How many links work for a task, counted up to 2.
     using LinkCounter = std::function<int(const HostIdentity& task)>;
-    explicit TaskList(LinkCounter countLinks) : countLinks_(std::move(countLinks)) {}
+    using FolderProgressSource = std::function<FolderProgress(const HostIdentity& task)>;
+    explicit TaskList(LinkCounter countLinks, FolderProgressSource folderProgress = {})
+        : countLinks_(std::move(countLinks)), folderProgress_(std::move(folderProgress))
+    {
+    }
 
     AddedTask addTaskRow(const TaskRecord& record, const HostIdentity& identity, const std::string& hostHex,
                          int progress, int fileCount);
     void setStateText(std::size_t row, std::string_view text) { rows_.at(row)[kTaskState] = std::string(text); }
+    void setProgressText(std::size_t row, std::string_view text) { rows_.at(row)[kTaskProgress] = std::string(text); }
     void setScheduled(std::size_t row, bool on) { rows_.at(row)[kTaskScheduled] = on ? "1" : "0"; }
     void removeRow(std::size_t row) { rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(row)); }
 
@@ -87,7 +98,10 @@ public:
 private:
     void applyEvent(TaskRow& row, const TransferEvent& event, EventType type);
 
+    void finishTransfer(TaskRow& row, const HostIdentity& task);
+
     LinkCounter countLinks_;
+    FolderProgressSource folderProgress_;
     std::vector<TaskRow> rows_;
 };
 

@@ -69,3 +69,17 @@ TEST(IdentityText, ReadsItsOwnTextFormBack)
     EXPECT_FALSE(identityFromText("00090000-5101-0000-DEAD+BEEF01020304")); // wrong separator
     EXPECT_FALSE(identityFromText("0009000G-5101-0000-DEAD-BEEF01020304")); // not hex
 }
+
+TEST(ValidUtf8, KeepsWellFormedTextAndReplacesEveryBadByte)
+{
+    EXPECT_EQ(validUtf8("音乐 music 🎵"), "音乐 music 🎵");
+    const std::string replacement = "\xEF\xBF\xBD";
+    EXPECT_EQ(validUtf8("a\xFF"
+                        "b"),
+              "a" + replacement + "b");
+    // A character cut at the end, an overlong slash, a surrogate and a code point above U+10FFFF.
+    EXPECT_EQ(validUtf8("x\xE9\x9F"), "x" + replacement + replacement);
+    EXPECT_EQ(validUtf8("\xC0\xAF"), replacement + replacement);
+    EXPECT_EQ(validUtf8("\xED\xA0\x80"), replacement + replacement + replacement);
+    EXPECT_EQ(validUtf8("\xF4\x90\x80\x80").size(), 4 * replacement.size());
+}

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
+#include <optional>
 #include <set>
 
 #include "link_test_support.h"
@@ -30,6 +33,16 @@ std::vector<std::uint32_t> blocksSent(const MemoryNetwork& network, Ipv4 address
             if (frame.header.type == 'E' && frame.header.sub == 1)
                 for (std::size_t i = 0; i * 1024 < frame.payload.size(); ++i)
                     blocks.push_back(frame.header.block + static_cast<std::uint32_t>(i));
+    return blocks;
+}
+
+// The first blocks of the 'E' answers a side sent on its last connection, in order.
+std::vector<std::uint32_t> answersOnLastConnection(const MemoryNetwork& network, Ipv4 address)
+{
+    std::vector<std::uint32_t> blocks;
+    for (const auto& frame : parseFrames(network.sentFrom(address).back()))
+        if (frame.header.type == 'E' && frame.header.sub == 1)
+            blocks.push_back(frame.header.block);
     return blocks;
 }
 
@@ -72,6 +85,28 @@ protected:
     }
     std::string local(const std::string& name) const { return requester->links.roots().downloadRoot + "/" + name; }
     bool finished(const HostIdentity& task) const { return requester->sink.sawText(task, "结束传输"); }
+    // Pumps the network and lets simulated time pass as the copy's held answers fall due, until
+    // `done` holds or nothing is left to wait for. The milliseconds that passed.
+    std::uint32_t runPaced(TestCopy& copy, const std::function<bool()>& done,
+                           const std::function<void(std::uint32_t)>& afterStep = {})
+    {
+        std::uint32_t elapsed = 0;
+        // The network runs dry before `done` holds: time passes for the timers.
+        while (!network.pump(done)) {
+            std::optional<std::chrono::milliseconds> next;
+            for (const auto* timer : copy.loop.timers)
+                if (timer->running && (!next || timer->period < *next))
+                    next = timer->period;
+            if (!next)
+                break;
+            clock.advanceMs(static_cast<std::uint32_t>(next->count()));
+            elapsed += static_cast<std::uint32_t>(next->count());
+            copy.loop.tickTimers();
+            if (afterStep)
+                afterStep(elapsed);
+        }
+        return elapsed;
+    }
 
     ScratchFolder scratch;
     ManualClock clock;
@@ -216,6 +251,65 @@ TEST_F(FileTransferTest, RequesterWritesOnlyInsideItsDownloadRoot)
     EXPECT_EQ(requester->sink.localFailures[0].second, "Permission denied");
     // The sharer learns of it through an error report.
     EXPECT_TRUE(sentFrame(network, kRequesterAddress, 'I', 0));
+}
+
+TEST_F(FileTransferTest, SharerPacesItsAnswersToTheUploadLimit)
+{
+    const std::size_t size = 200 * 1024 + 5;
+    shared(*sharer, "paced.bin", size);
+    const int limit = 100 * 1024;
+    sharer->uploadLimit = limit;
+    requester->download(*sharer, "\\paced.bin", local("paced.bin"), task);
+
+    // A quarter second's worth goes at once; the next answer waits for the sharer's timer.
+    ASSERT_TRUE(network.pump());
+    EXPECT_FALSE(finished(task));
+    EXPECT_EQ(blocksSent(network, kSharerAddress).size(), 24u);
+
+    const std::size_t burst = limit / 4;
+    const std::uint32_t elapsed = runPaced(
+        *sharer, [&] { return finished(task); },
+        [&](std::uint32_t ms) {
+            const std::size_t answered = answersOnLastConnection(network, kSharerAddress).size() * 4096;
+            EXPECT_LE(answered, burst + std::size_t{ms} * limit / 1000) << "at " << ms << " ms";
+        });
+    EXPECT_TRUE(finished(task));
+    EXPECT_EQ(readFile(local("paced.bin")), pattern(0, size));
+    // 51 answers of four blocks' worth at 100 KiB/s, less the burst.
+    EXPECT_EQ(elapsed, (51 * 4096 - burst) * 1000 / limit);
+}
+
+TEST_F(FileTransferTest, AnAnswerHeldWhenTheLinkResetsIsDropped)
+{
+    const std::size_t size = 100 * 1024;
+    shared(*sharer, "held.bin", size);
+    sharer->uploadLimit = 20 * 1024;
+    requester->download(*sharer, "\\held.bin", local("held.bin"), task);
+    ASSERT_TRUE(network.pump());
+    FileLink& serving = sharer->links.link(LinkIndex{1});
+    ASSERT_EQ(serving.phase(), LinkPhase::Serving);
+    ASSERT_FALSE(answersOnLastConnection(network, kSharerAddress).empty());
+
+    // The requester goes away while the sharer holds an answer.
+    requester->links.resetAllLinks();
+    ASSERT_TRUE(network.pump());
+    EXPECT_EQ(serving.phase(), LinkPhase::Idle);
+
+    // A new conversation takes the same link; a late timer tick must not answer into it.
+    const HostIdentity again = identityOf(0x43);
+    requester->download(*sharer, "\\held.bin", local("held2.bin"), again);
+    ASSERT_TRUE(network.pump([&] { return serving.phase() == LinkPhase::Greeted; }));
+    clock.advanceSeconds(1);
+    for (auto* timer : sharer->loop.timers)
+        if (timer->tick)
+            timer->tick();
+    runPaced(*sharer, [&] { return finished(again); });
+    EXPECT_TRUE(finished(again));
+    EXPECT_EQ(readFile(local("held2.bin")), pattern(0, size));
+    const auto answers = answersOnLastConnection(network, kSharerAddress);
+    ASSERT_EQ(answers.size(), 25u);
+    for (std::size_t i = 0; i < answers.size(); ++i)
+        EXPECT_EQ(answers[i], 4 * i);
 }
 
 } // namespace

@@ -18,13 +18,15 @@ namespace vandry::testing {
 
 class ManualTimer final : public Timer {
 public:
-    void start(std::chrono::milliseconds, std::function<void()> onTick) override
+    void start(std::chrono::milliseconds every, std::function<void()> onTick) override
     {
+        period = every;
         tick = std::move(onTick);
         running = true;
     }
     void stop() override { running = false; }
     std::function<void()> tick;
+    std::chrono::milliseconds period{0};
     bool running = false;
 };
 
@@ -100,7 +102,7 @@ public:
              const std::filesystem::path& home)
         : sockets_(std::move(sockets)), neighbours(clock, hostRecord(address, seed)), resume(home / "resume"),
           streams(resume), links({*sockets_, datagrams, connector, clock, loop, neighbours, streams, log, sink,
-                                  [] { return std::uint32_t{0x5A5A1234}; }})
+                                  [] { return std::uint32_t{0x5A5A1234}; }, [this] { return uploadLimit; }})
     {
         std::filesystem::create_directories(home);
         log.open(home / "EVT.TXT");
@@ -170,6 +172,7 @@ public:
     FakeDatagramTransport datagrams;
     NoDatagramConnector connector;
     ManualEventLoop loop;
+    int uploadLimit = -1; // bytes per second
     LinkTable links;
 };
 

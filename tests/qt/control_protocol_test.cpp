@@ -5,28 +5,15 @@
 #include <QJsonObject>
 
 #include "fake_copy.h"
+#include "fake_window_host.h"
 #include "qt/control_client.h"
 #include "qt/control_protocol.h"
+#include "store/share_hash_table.h"
 
 using namespace vandry;
 using namespace vandry::testing;
 
 namespace {
-struct IdleHost final : MainWindowHost {
-    void announce(std::uint8_t form) override { announces.push_back(form); }
-    void runExtraUpdateCheck() override {}
-    void postToMainThread(std::function<void()> work) override { work(); }
-    void openWithDesktop(const std::string&) override {}
-    void trimMemory() override {}
-    std::vector<LinkSlotView> linkSlots() const override { return {}; }
-    void openLink(const LinkRequest& request) override { links.push_back(request); }
-    int countTaskLinks(const HostIdentity&) const override { return 0; }
-    std::vector<TransferProgress> transferProgress() override { return {}; }
-    void sweepIdleLinks() override {}
-    std::vector<LinkRequest> links;
-    std::vector<std::uint8_t> announces;
-};
-
 struct ControlProtocolTest : ::testing::Test {
     ControlProtocolTest()
     {
@@ -40,8 +27,10 @@ struct ControlProtocolTest : ::testing::Test {
     }
     FakeCopy fake;
     EventLog log;
-    IdleHost host;
-    MainWindowModel model{fake.copy, log, host};
+    FakeWindowHost host;
+    NoFileInfo noFileInfo;
+    ShareHashTable hashes{noFileInfo, [] { return std::string(); }};
+    MainWindowModel model{fake.copy, log, host, hashes};
     int quits = 0;
     CopyCommands commands{fake.copy, model, [this] { ++quits; }};
 };

@@ -52,7 +52,7 @@ TEST(InstanceGuard, RequestLinesAreAnsweredAndAreNoActivation)
     ASSERT_EQ(guard.acquire(), InstanceGuard::Outcome::Acquired);
     int activations = 0;
     QObject::connect(&guard, &InstanceGuard::activationRequested, [&] { ++activations; });
-    guard.setRequestHandler([](const QByteArray& line) { return "echo:" + line; });
+    guard.setRequestHandler([](const QByteArray& line, ControlConnection::Reply reply) { reply("echo:" + line); });
 
     QLocalSocket client;
     client.connectToServer(home.controlSocketPath());

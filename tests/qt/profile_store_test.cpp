@@ -55,3 +55,23 @@ TEST(LaunchOptions, WritesProfileValuesWithAbsoluteRoots)
     EXPECT_EQ(profile.nickname(), "bob");
     EXPECT_EQ(profile.shareRoot(), (dir.path() + QStringLiteral("/share/")).toStdString());
 }
+
+TEST(LaunchOptions, UploadLimitIsAWholePositiveNumberOfKibPerSecond)
+{
+    const auto limited =
+        parseLaunchOptions({QStringLiteral("vandry"), QStringLiteral("--upload-limit"), QStringLiteral("200")});
+    EXPECT_EQ(limited.uploadLimit, 200 * 1024);
+    EXPECT_FALSE(parseLaunchOptions({QStringLiteral("vandry")}).uploadLimit.has_value());
+
+    EXPECT_EQ(parseUploadLimit(QStringLiteral("1")), 1024);
+    EXPECT_EQ(parseUploadLimit(QStringLiteral("2097151")), 2097151 * 1024);
+    for (const char* refused : {"0", "-5", "", "abc", "1.5", "12k", "2097152", "99999999999"})
+        EXPECT_FALSE(parseUploadLimit(QString::fromLatin1(refused)).has_value()) << refused;
+
+    // It sets the limit for this run; without it the limit stays as the settings have it.
+    AppSettings settings;
+    applyRunOptions(LaunchOptions{}, settings);
+    EXPECT_EQ(settings.uploadLimit, -1);
+    applyRunOptions(limited, settings);
+    EXPECT_EQ(settings.uploadLimit, 204800);
+}

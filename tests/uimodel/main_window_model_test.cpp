@@ -4,40 +4,14 @@
 #include <fstream>
 
 #include "fake_copy.h"
+#include "fake_window_host.h"
+#include "store/share_hash_table.h"
 #include "ui/main_window_model.h"
 
 using namespace vandry;
 using namespace vandry::testing;
 
 namespace {
-struct RecordingHost final : MainWindowHost {
-    void announce(std::uint8_t form) override { announces.push_back(form); }
-    void runExtraUpdateCheck() override { ++extraChecks; }
-    void postToMainThread(std::function<void()> work) override { posted.push_back(std::move(work)); }
-    void openWithDesktop(const std::string& path) override { opened.push_back(path); }
-    void trimMemory() override { ++trims; }
-    std::vector<LinkSlotView> linkSlots() const override { return std::vector<LinkSlotView>(128); }
-    void openLink(const LinkRequest& request) override { links.push_back(request); }
-    int countTaskLinks(const HostIdentity&) const override { return 0; }
-    std::vector<TransferProgress> transferProgress() override { return {}; }
-    void sweepIdleLinks() override { ++sweeps; }
-    std::vector<LinkRequest> links;
-    int sweeps = 0;
-
-    void runPosted()
-    {
-        auto work = std::move(posted);
-        posted.clear();
-        for (auto& w : work)
-            w();
-    }
-    std::vector<std::uint8_t> announces;
-    std::vector<std::function<void()>> posted;
-    std::vector<std::string> opened;
-    int extraChecks = 0;
-    int trims = 0;
-};
-
 struct RecordingView final : MainWindowView {
     void neighboursChanged() override { ++refreshes; }
     void loggingChanged(bool on) override { logging = on; }
@@ -53,6 +27,7 @@ struct MainWindowModelTest : ::testing::Test {
         fake.copy.refreshLocalRecord();
         fake.copy.takeNetworkSnapshot();
         fake.copy.loadSettings();
+        host.runPostedAtOnce = false;
         model.setView(&view);
     }
     void ticks(int n)
@@ -62,9 +37,11 @@ struct MainWindowModelTest : ::testing::Test {
     }
     FakeCopy fake;
     EventLog log;
-    RecordingHost host;
+    FakeWindowHost host;
+    NoFileInfo noFileInfo;
+    ShareHashTable hashes{noFileInfo, [] { return std::string(); }};
     RecordingView view;
-    MainWindowModel model{fake.copy, log, host};
+    MainWindowModel model{fake.copy, log, host, hashes};
 };
 } // namespace
 

@@ -18,6 +18,7 @@
 #include "qt/copy_runtime.h"
 #include "ui/widgets/about_dialog.h"
 #include "ui/widgets/list_columns.h"
+#include "ui/widgets/list_commands.h"
 #include "ui/widgets/settings_dialog.h"
 
 namespace vandry {
@@ -109,6 +110,8 @@ void MainWindow::createControls()
     auto* dump = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+K")), this);
     dump->setContext(Qt::ApplicationShortcut);
     connect(dump, &QShortcut::activated, this, [&model] { model.requestLinkDump(); });
+    lists_ = new ListCommands(runtime_, this, {neighbourList_, fileList_, taskList_, searchBox_},
+                              [this] { runCommand(WindowCommand::Help); });
 }
 
 void MainWindow::createMenu()
@@ -225,6 +228,11 @@ void MainWindow::tasksChanged()
         for (std::size_t c = 0; c < kTaskColumnCount; ++c)
             item->setText(static_cast<int>(c), QString::fromStdString(rows[r][c]));
     }
+}
+
+void MainWindow::filesChanged()
+{
+    lists_->filesChanged();
 }
 
 void MainWindow::showLocalFileError(const std::string& path, const std::string& reason)

@@ -15,6 +15,7 @@ class QTreeWidget;
 namespace vandry {
 
 class CopyRuntime;
+class ListCommands;
 
 // Command ids of the menu entries, as the tray menu and shortcuts also use them.
 enum class WindowCommand { Exit = 32772, Help = 32774, About = 32775 };
@@ -39,6 +40,7 @@ public:
     void neighboursChanged() override;
     void loggingChanged(bool on) override;
     void tasksChanged() override;
+    void filesChanged() override;
     void showLocalFileError(const std::string& path, const std::string& reason) override;
 
 protected:
@@ -62,6 +64,7 @@ private:
     QPushButton* announceButton_ = nullptr;
     QPushButton* linkDumpButton_ = nullptr;
     QToolButton* menuButton_ = nullptr;
+    ListCommands* lists_ = nullptr;
     ControlRects templateRects_{};
     QSize templateSize_;
     bool stopping_ = false;

@@ -23,11 +23,14 @@ int runWindow(const LaunchOptions& options)
     MainWindow window(runtime);
     QObject::connect(&guard, &InstanceGuard::activationRequested, &window, &MainWindow::bringToFront);
     QObject::connect(&runtime, &CopyRuntime::stopped, qApp, &QApplication::quit, Qt::QueuedConnection);
+    const MissingRoot missing = runtime.start();
+    applyRunOptions(options, runtime.copy().settings());
     // The first start, or a share folder that went away: ask before the window is usable.
-    if (runtime.start() != MissingRoot::None)
+    if (missing != MissingRoot::None)
         window.openSettings();
-    guard.setRequestHandler(
-        [&runtime](const QByteArray& line) { return answerControlRequest(runtime.commands(), line); });
+    guard.setRequestHandler([&runtime](const QByteArray& line, ControlConnection::Reply reply) {
+        handleControlRequest(runtime.commands(), line, std::move(reply));
+    });
     if (!runtime.run()) {
         QMessageBox::critical(nullptr, QStringLiteral("Vandry"), QStringLiteral("SocketError"));
         return 1;

@@ -1,0 +1,193 @@
+#include "ui/widgets/list_commands.h"
+
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTreeWidget>
+
+#include "qt/copy_runtime.h"
+#include "ui/widgets/delete_task_dialog.h"
+
+namespace vandry {
+
+namespace {
+constexpr int kNeighbourIdentityColumn = 1;
+
+QString qs(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The last component of a local folder path ("/dl/music/" gives "music").
+std::string lastFolderName(std::string path)
+{
+    while (!path.empty() && path.back() == '/')
+        path.pop_back();
+    const std::size_t cut = path.rfind('/');
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+} // namespace
+
+ListCommands::ListCommands(CopyRuntime& runtime, QWidget* window, const WindowLists& lists, std::function<void()> help)
+    : QObject(window), runtime_(runtime), window_(window), lists_(lists), help_(std::move(help)), mirror_(lists.files)
+{
+    lists_.files->setContextMenuPolicy(Qt::CustomContextMenu);
+    lists_.tasks->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lists_.files, &QWidget::customContextMenuRequested, this, &ListCommands::fileMenuRequested);
+    connect(lists_.tasks, &QWidget::customContextMenuRequested, this, &ListCommands::taskMenuRequested);
+    connect(lists_.files, &QTreeWidget::itemDoubleClicked, this, &ListCommands::fileDoubleClicked);
+    connect(lists_.tasks, &QTreeWidget::itemDoubleClicked, this, &ListCommands::taskDoubleClicked);
+    connect(lists_.neighbours, &QTreeWidget::itemDoubleClicked, this, &ListCommands::neighbourDoubleClicked);
+    connect(lists_.searchBox, &QLineEdit::returnPressed, this, &ListCommands::search);
+}
+
+void ListCommands::filesChanged()
+{
+    mirror_.update(runtime_.windowModel().files());
+}
+
+bool ListCommands::select(QTreeWidgetItem* item)
+{
+    const FileItem* shown = runtime_.windowModel().files().find(FileTreeMirror::itemId(item));
+    if (!shown)
+        return false;
+    selection_ = runtime_.windowModel().files().selectionFor(*shown, runtime_.copy().settings().downloadRoot);
+    return true;
+}
+
+void ListCommands::fileMenuRequested(const QPoint& at)
+{
+    QTreeWidgetItem* item = lists_.files->itemAt(at);
+    if (!item || !select(item))
+        return;
+    lists_.files->setCurrentItem(item);
+    QMenu menu;
+    fillFilePopup(menu, selection_.hostKnown);
+    switch (static_cast<MenuCommand>(menuCommand(menu.exec(lists_.files->viewport()->mapToGlobal(at))))) {
+    case MenuCommand::Download:
+        download();
+        break;
+    case MenuCommand::DownloadAs:
+        downloadAs();
+        break;
+    case MenuCommand::ViewShare:
+        runtime_.commands().browseHost(selection_.host, "\\", -1);
+        break;
+    case MenuCommand::Help:
+        help_();
+        break;
+    default:
+        break;
+    }
+}
+
+void ListCommands::fileDoubleClicked(QTreeWidgetItem* item)
+{
+    const std::int32_t id = FileTreeMirror::itemId(item);
+    if (select(item) && selection_.isDirectory && !selection_.hasChildren)
+        runtime_.commands().browseHost(selection_.host, selection_.record.remotePath, id);
+}
+
+void ListCommands::download()
+{
+    runtime_.commands().downloadTo(selection_.record, selection_.host);
+}
+
+void ListCommands::downloadAs()
+{
+    TaskRecord& record = selection_.record;
+    if (selection_.isDirectory) {
+        const QString chosen = QFileDialog::getExistingDirectory(window_, QStringLiteral("请选择下载目录位置"),
+                                                                 qs(runtime_.copy().settings().downloadRoot));
+        if (chosen.isEmpty())
+            return;
+        std::string folder = chosen.toStdString();
+        if (folder.back() != '/')
+            folder += '/';
+        record.localPath = folder + lastFolderName(record.localPath) + "/";
+    } else {
+        const std::string chosen =
+            QFileDialog::getSaveFileName(window_, QStringLiteral("请选择下载文件位置"), qs(record.localPath))
+                .toStdString();
+        // A name without a folder before it is no place to write to.
+        if (chosen.find('/', 1) == std::string::npos)
+            return;
+        record.localPath = chosen;
+    }
+    download();
+}
+
+void ListCommands::taskMenuRequested(const QPoint& at)
+{
+    QTreeWidgetItem* item = lists_.tasks->itemAt(at);
+    if (!item)
+        return;
+    const int row = lists_.tasks->indexOfTopLevelItem(item);
+    if (row < 0)
+        return;
+    QMenu menu;
+    fillTaskMenu(menu, runtime_.windowModel().logging());
+    const int command = menuCommand(menu.exec(lists_.tasks->viewport()->mapToGlobal(at)));
+    if (command > 0)
+        runTaskCommand(static_cast<MenuCommand>(command), static_cast<std::size_t>(row));
+}
+
+void ListCommands::taskDoubleClicked(QTreeWidgetItem* item)
+{
+    const int row = lists_.tasks->indexOfTopLevelItem(item);
+    if (row >= 0)
+        runTaskCommand(MenuCommand::TaskProperties, static_cast<std::size_t>(row));
+}
+
+void ListCommands::runTaskCommand(MenuCommand command, std::size_t row)
+{
+    CopyCommands& commands = runtime_.commands();
+    // The row may have gone while the menu was open.
+    if (row >= commands.tasks().size())
+        return;
+    switch (command) {
+    case MenuCommand::ViewSource:
+        commands.viewSource(row);
+        break;
+    case MenuCommand::OpenFile:
+        commands.openTaskFile(row);
+        break;
+    case MenuCommand::ShowFolder:
+        commands.showTaskFolder(row);
+        break;
+    case MenuCommand::DeleteTask: {
+        DeleteTaskDialog confirm(window_);
+        if (confirm.exec() == QDialog::Accepted && row < commands.tasks().size())
+            commands.deleteTask(row, confirm.deleteFiles());
+        break;
+    }
+    case MenuCommand::StopTask:
+        commands.stopTask(row);
+        break;
+    case MenuCommand::ResumeTask:
+        commands.resumeTask(row);
+        break;
+    case MenuCommand::UdpDownload:
+        commands.scheduleUdp(row);
+        break;
+    case MenuCommand::TaskProperties:
+        commands.taskProperties(row);
+        break;
+    default:
+        break;
+    }
+}
+
+void ListCommands::neighbourDoubleClicked(QTreeWidgetItem* item)
+{
+    if (item)
+        runtime_.commands().browseNeighbour(item->text(kNeighbourIdentityColumn).toStdString(), "\\", -1);
+}
+
+void ListCommands::search()
+{
+    runtime_.commands().search(lists_.searchBox->text().toStdString());
+    filesChanged(); // the search starts from an empty list
+}
+
+} // namespace vandry

@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include "fake_copy.h"
+#include "fake_window_host.h"
+#include "file_list_payloads.h"
+#include "store/share_hash_table.h"
+#include "ui/main_window_model.h"
+#include "ui/widgets/delete_task_dialog.h"
+#include "ui/widgets/file_tree_mirror.h"
+#include "ui/widgets/list_columns.h"
+#include "ui/widgets/window_menus.h"
+
+using namespace vandry;
+using namespace vandry::testing;
+
+namespace {
+// The window's part in this: mirror the model's file list into the tree whenever it changes.
+struct MirroringView final : MainWindowView {
+    MirroringView(const MainWindowModel& model, QTreeWidget* tree) : model(model), mirror(tree) {}
+    void neighboursChanged() override {}
+    void loggingChanged(bool) override {}
+    void tasksChanged() override {}
+    void showLocalFileError(const std::string&, const std::string&) override {}
+    void filesChanged() override
+    {
+        ++changes;
+        mirror.update(model.files());
+    }
+    const MainWindowModel& model;
+    FileTreeMirror mirror;
+    int changes = 0;
+};
+
+struct FileListWindowTest : ::testing::Test {
+    FileListWindowTest()
+    {
+        applyColumns(&tree, fileColumns());
+        model.setView(&view);
+    }
+    void listing(const std::vector<std::uint8_t>& payload) { model.listingReplyArrived(payload); }
+    void answer(const std::vector<std::uint8_t>& payload) { model.queryReplyArrived(payload, Endpoint{}); }
+
+    FakeCopy fake;
+    EventLog log;
+    FakeWindowHost host;
+    NoFileInfo noFileInfo;
+    ShareHashTable hashes{noFileInfo, [] { return std::string(); }};
+    MainWindowModel model{fake.copy, log, host, hashes};
+    QTreeWidget tree;
+    MirroringView view{model, &tree};
+    HostRecord alice = fileHost("alice", 0xA1);
+};
+
+QStringList texts(const QTreeWidgetItem* item)
+{
+    QStringList out;
+    for (int c = 0; c < 4; ++c)
+        out << item->text(c);
+    return out;
+}
+
+QStringList childNames(const QTreeWidgetItem* item)
+{
+    QStringList out;
+    for (int i = 0; i < item->childCount(); ++i)
+        out << item->child(i)->text(0);
+    return out;
+}
+
+QStringList entries(const QMenu& menu)
+{
+    QStringList out;
+    for (const QAction* action : menu.actions())
+        out << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    return out;
+}
+} // namespace
+
+TEST_F(FileListWindowTest, BrowseListingsShowInTheTreeUnderTheirItems)
+{
+    listing(browseReply(-1, alice, "\\", {listingFolder("docs"), listingFile("a.txt", 2048, 1)}));
+    EXPECT_EQ(view.changes, 1);
+    ASSERT_EQ(tree.topLevelItemCount(), 1);
+    QTreeWidgetItem* top = tree.topLevelItem(0);
+    EXPECT_EQ(texts(top), (QStringList{"\\", "", "\\", QString::fromStdString(hostRecordHex(alice))}));
+    EXPECT_TRUE(top->isExpanded());
+    EXPECT_EQ(childNames(top), (QStringList{"a.txt", "docs"}));
+    EXPECT_EQ(top->child(0)->text(1), "2K");
+
+    // The listing of docs goes under the item the request named; the items already shown stay.
+    QTreeWidgetItem* docs = top->child(1);
+    listing(browseReply(FileTreeMirror::itemId(docs), alice, "\\docs\\", {listingFile("音乐.mp3", 10, 1)}));
+    ASSERT_EQ(tree.topLevelItem(0), top);
+    ASSERT_EQ(top->child(1), docs);
+    EXPECT_EQ(childNames(docs), (QStringList{"音乐.mp3"}));
+    EXPECT_TRUE(docs->isExpanded());
+
+    // A malformed reply changes nothing and is not shown.
+    listing({1, 2, 3});
+    EXPECT_EQ(view.changes, 2);
+}
+
+TEST_F(FileListWindowTest, SearchAnswerAddsARootAndFoldersTheUserClosedStayClosed)
+{
+    const auto bob =
+        searchAnswer(16, fileHost("bob", 0xB2), {{"share", -1, 0, kMarkAncestor}, {"music", 0, 2, kMarkMatched}},
+                     {{"song.mp3", 1, 5000}});
+    answer(bob);
+    ASSERT_EQ(tree.topLevelItemCount(), 1);
+    QTreeWidgetItem* root = tree.topLevelItem(0);
+    EXPECT_EQ(texts(root), (QStringList{"bob", "", "", ""}));
+    EXPECT_TRUE(root->isExpanded());
+    ASSERT_EQ(childNames(root), (QStringList{"music"}));
+    QTreeWidgetItem* music = root->child(0);
+    EXPECT_EQ(childNames(music), (QStringList{"song.mp3", "......"}));
+    EXPECT_TRUE(music->isExpanded());            // byte 3 is 16
+    EXPECT_EQ(music->text(2), "\\share\\music"); // shorter than 16 characters: kept whole
+    music->setExpanded(false);
+
+    answer(searchAnswer(0, alice, {{"video", -1, 0, kMarkMatched}}, {}));
+    ASSERT_EQ(tree.topLevelItemCount(), 2);
+    EXPECT_EQ(tree.topLevelItem(1)->text(0), "alice");
+    EXPECT_EQ(tree.topLevelItem(0), root);
+    EXPECT_FALSE(music->isExpanded());
+}
+
+TEST(WindowMenus, FilePopupOffersDownloadsOnlyWhenTheHostIsKnown)
+{
+    QMenu popup;
+    fillFilePopup(popup, true);
+    EXPECT_EQ(popup.title(), "POPUP");
+    EXPECT_EQ(entries(popup), (QStringList{"下载", "下载另存...", "-", "使用帮助"}));
+    EXPECT_EQ(menuCommand(popup.actions()[1]), 32771);
+    QMenu rdr;
+    fillFilePopup(rdr, false);
+    EXPECT_EQ(rdr.title(), "RDR");
+    EXPECT_EQ(entries(rdr), (QStringList{"查看共享", "-", "使用帮助"}));
+    EXPECT_EQ(menuCommand(rdr.actions()[0]), 32773);
+    EXPECT_EQ(menuCommand(rdr.actions()[2]), 32774);
+    EXPECT_EQ(menuCommand(nullptr), -1);
+}
+
+TEST(WindowMenus, TaskMenuShowsUdpDownloadOnlyWhileLogging)
+{
+    QMenu quiet;
+    fillTaskMenu(quiet, false);
+    EXPECT_EQ(entries(quiet), (QStringList{"查看来源", "-", "打开文件", "目录位置", "-", "删除任务", "-", "停止下载",
+                                           "继续下载", "-", "任务属性"}));
+    QMenu logging;
+    fillTaskMenu(logging, true);
+    EXPECT_EQ(entries(logging), (QStringList{"查看来源", "-", "打开文件", "目录位置", "-", "删除任务", "-", "停止下载",
+                                             "继续下载", "UDP 下载", "-", "任务属性"}));
+    EXPECT_EQ(menuCommand(logging.actions()[9]), 32838);
+    EXPECT_EQ(menuCommand(logging.actions()[11]), 32836);
+}
+
+TEST(DeleteTaskDialog, AsksWithTheBoxClearAndReportsATick)
+{
+    DeleteTaskDialog dialog;
+    EXPECT_EQ(dialog.windowTitle(), "删除任务");
+    EXPECT_EQ(dialog.question()->text(), "确认要删除该任务记录吗？");
+    EXPECT_EQ(dialog.deleteFilesBox()->text(), "同时删除文件");
+    EXPECT_FALSE(dialog.deleteFiles());
+    QStringList buttons;
+    for (const QAbstractButton* button : dialog.findChild<QDialogButtonBox*>()->buttons())
+        buttons << button->text();
+    EXPECT_EQ(buttons, (QStringList{"OK", "Cancel"}));
+
+    dialog.show();
+    dialog.deleteFilesBox()->click();
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_TRUE(dialog.deleteFiles());
+}
