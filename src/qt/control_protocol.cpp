@@ -196,11 +196,14 @@ void browseAsync(CopyCommands& commands, const QJsonArray& args, ControlReply re
         window.endWatch(wait->ticket);
         wait->reply(QJsonDocument(answer).toJson(QJsonDocument::Compact));
     };
-    wait->ticket = window.watchListing([finish](ByteSpan payload) { finish(listingAnswer(payload)); });
-    if (!commands.browseNeighbour(neighbour, path, wait->ticket)) {
+    const auto host = commands.neighbourRecord(neighbour);
+    if (!host) {
         finish(failure(QStringLiteral("no neighbour \"%1\" is online").arg(qs(neighbour))));
         return;
     }
+    wait->ticket =
+        window.watchListing(host->identity, path, [finish](ByteSpan payload) { finish(listingAnswer(payload)); });
+    commands.browseHost(*host, path, -1);
     QTimer::singleShot(kBrowseWaitMs, [finish, neighbour] {
         finish(
             failure(QStringLiteral("no answer from \"%1\" within %2 s").arg(qs(neighbour)).arg(kBrowseWaitMs / 1000)));

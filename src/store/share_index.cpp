@@ -73,12 +73,24 @@ std::optional<std::size_t> ShareIndex::EntrySet::entryBefore(std::size_t at) con
 
 ShareIndex::EntrySet ShareIndex::folders() const
 {
-    return {index_.folderNames, index_.folderRecords, index_.folderLength(), kFolderRecordSize};
+    return {index_.folderNames, index_.folderShownNames, index_.folderRecords, index_.folderLength(),
+            kFolderRecordSize};
 }
 
 ShareIndex::EntrySet ShareIndex::files() const
 {
-    return {index_.fileNames, index_.fileRecords, index_.fileLength(), kFileRecordSize};
+    return {index_.fileNames, index_.fileShownNames, index_.fileRecords, index_.fileLength(), kFileRecordSize};
+}
+
+std::vector<std::string> ShareIndex::filesOfSize(std::uint32_t sizeLow, std::size_t limit) const
+{
+    std::vector<std::string> paths;
+    const auto& files = index_.filesBySize;
+    auto at = std::lower_bound(files.begin(), files.end(), sizeLow,
+                               [](const auto& entry, std::uint32_t size) { return entry.first < size; });
+    for (; at != files.end() && at->first == sizeLow && paths.size() < limit; ++at)
+        paths.push_back(at->second);
+    return paths;
 }
 
 void ShareIndex::build(const std::string& shareRoot)
@@ -91,10 +103,13 @@ void ShareIndex::install(ShareIndexSnapshot snapshot)
 {
     index_ = std::move(snapshot);
     // Only a finished layout answers: both texts closed, each with its parallel records.
-    const auto closed = [](const std::string& names, const std::vector<std::uint8_t>& records) {
-        return !names.empty() && names.back() == kEntryBar && records.size() == names.size();
+    const auto closed = [](const std::string& names, const std::string& shown,
+                           const std::vector<std::uint8_t>& records) {
+        return !names.empty() && names.back() == kEntryBar && records.size() == names.size() &&
+               shown.size() == names.size();
     };
-    ready_ = closed(index_.folderNames, index_.folderRecords) && closed(index_.fileNames, index_.fileRecords);
+    ready_ = closed(index_.folderNames, index_.folderShownNames, index_.folderRecords) &&
+             closed(index_.fileNames, index_.fileShownNames, index_.fileRecords);
     folderMarks_.assign(ready_ ? index_.folderLength() : 0, kUnmarked);
     fileMarks_.assign(ready_ ? index_.fileLength() : 0, kUnmarked);
     markedFolders_.clear();
@@ -171,7 +186,7 @@ bool ShareIndex::matchFiles(std::string_view text, bool exact, int& result)
         const std::uint32_t parent = readFileRecord(set.records, at).parent;
         // Too many matches for one answer: nothing is answered rather than an arbitrary few.
         if (folderSet.strideAt(parent) == 0 ||
-            !answer_.addFile(set.names.substr(at, stride), set.records.subspan(at, stride)))
+            !answer_.addFile(set.shown.substr(at, stride), set.records.subspan(at, stride)))
             return Visit::Outside;
         markFile(at, kFileMatched);
         markFolder(parent, kMarkMatched);
@@ -261,7 +276,7 @@ bool ShareIndex::addContainedFiles()
             if (stride == 0)
                 break;
             if (fileMarks_[at] == kUnmarked) {
-                if (!answer_.addFile(set.names.substr(at, stride), set.records.subspan(at, stride)))
+                if (!answer_.addFile(set.shown.substr(at, stride), set.records.subspan(at, stride)))
                     return false;
                 markFile(at, kFileContained);
             }
@@ -315,7 +330,7 @@ bool ShareIndex::outputFolders()
     std::sort(markedFolders_.begin(), markedFolders_.end());
     for (const std::uint32_t at : markedFolders_) {
         const std::size_t stride = set.strideAt(at);
-        if (!answer_.addFolder(at, set.names.substr(at, stride), set.records.subspan(at, stride), folderMarks_[at]))
+        if (!answer_.addFolder(at, set.shown.substr(at, stride), set.records.subspan(at, stride), folderMarks_[at]))
             return false;
     }
     return true;

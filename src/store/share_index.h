@@ -56,6 +56,9 @@ public:
     // 8-67 are left alone, and nothing is written unless the result is 0 or 2.
     int query(std::string_view text, MutableByteSpan destination, std::size_t capacity, std::uint8_t flags);
 
+    // At most `limit` shared files of that size (low 32 bits), as paths below the share root.
+    std::vector<std::string> filesOfSize(std::uint32_t sizeLow, std::size_t limit) const;
+
     std::size_t folderLength() const { return index_.folderLength(); }
     std::size_t fileLength() const { return index_.fileLength(); }
     const ShareIndexStats& stats() const { return index_.stats; }
@@ -64,6 +67,7 @@ private:
     // One of the two name texts with its records.
     struct EntrySet {
         std::string_view names;
+        std::string_view shown; // the same entries with the names as on disk, for answers
         ByteSpan records;
         std::size_t length = 0;
         std::size_t minStride = 0;

@@ -83,7 +83,8 @@ public:
     IndexWriter(ShareIndexSnapshot& out, std::size_t folderTextLimit) : out_(out), folderTextLimit_(folderTextLimit) {}
 
     // The new folder's position; none when it would end beyond what a parent field can address.
-    std::optional<std::uint32_t> addFolder(std::string_view name, std::uint32_t parent)
+    // The folders above the share keep their case in the search text too.
+    std::optional<std::uint32_t> addFolder(std::string_view name, std::uint32_t parent, bool searchLowercased = true)
     {
         const std::size_t position = out_.folderNames.size();
         const std::size_t step = stride(name, kMinFolderName);
@@ -91,7 +92,7 @@ public:
             out_.stats.cut = true;
             return std::nullopt;
         }
-        appendName(out_.folderNames, out_.folderRecords, name, step);
+        appendName(out_.folderNames, out_.folderShownNames, out_.folderRecords, name, step, searchLowercased);
         writeFolderRecord(out_.folderRecords, position, {static_cast<std::uint8_t>(step), parent, 0, kUnmarked});
         ++out_.stats.folders;
         return static_cast<std::uint32_t>(position);
@@ -101,7 +102,7 @@ public:
     {
         const std::size_t position = out_.fileNames.size();
         const std::size_t step = stride(name, kMinFileName);
-        appendName(out_.fileNames, out_.fileRecords, name, step);
+        appendName(out_.fileNames, out_.fileShownNames, out_.fileRecords, name, step, true);
         writeFileRecord(out_.fileRecords, position,
                         {static_cast<std::uint8_t>(step), parent, static_cast<std::uint32_t>(size)});
         ++out_.stats.files;
@@ -121,17 +122,22 @@ public:
     void close()
     {
         out_.folderNames += kEntryBar;
+        out_.folderShownNames += kEntryBar;
         out_.folderRecords.push_back(0);
         out_.fileNames += kEntryBar;
+        out_.fileShownNames += kEntryBar;
         out_.fileRecords.push_back(0);
     }
 
 private:
-    static void appendName(std::string& names, std::vector<std::uint8_t>& records, std::string_view name,
-                           std::size_t step)
+    static void appendName(std::string& names, std::string& shown, std::vector<std::uint8_t>& records,
+                           std::string_view name, std::size_t step, bool lowercased)
     {
+        shown += kEntryBar;
+        shown += name;
+        shown.append(step - 1 - name.size(), ' ');
         names += kEntryBar;
-        names += name;
+        names += lowercased ? lowercaseAscii(name) : std::string(name);
         names.append(step - 1 - name.size(), ' ');
         records.resize(names.size(), 0);
     }
@@ -144,7 +150,7 @@ private:
 bool addTree(IndexWriter& writer, const SharedFolder& folder, std::string_view name, std::uint32_t parent,
              ShareIndexStats& stats)
 {
-    const auto position = writer.addFolder(lowercaseAscii(name), parent);
+    const auto position = writer.addFolder(name, parent);
     if (!position)
         return false;
     const std::size_t firstFile = writer.fileTextLength();
@@ -154,7 +160,7 @@ bool addTree(IndexWriter& writer, const SharedFolder& folder, std::string_view n
             ++stats.skippedNames;
             continue;
         }
-        writer.addFile(lowercaseAscii(file.name), file.size, *position);
+        writer.addFile(file.name, file.size, *position);
         ++files;
     }
     writer.setFileCount(*position, files, firstFile);
@@ -169,6 +175,14 @@ bool addTree(IndexWriter& writer, const SharedFolder& folder, std::string_view n
     return true;
 }
 
+void collectSizes(const SharedFolder& folder, const std::string& relative,
+                  std::vector<std::pair<std::uint32_t, std::string>>& out)
+{
+    for (const auto& file : folder.files)
+        out.emplace_back(static_cast<std::uint32_t>(file.size), relative + "/" + file.name);
+    for (const auto& sub : folder.folders)
+        collectSizes(sub, relative + "/" + sub.name, out);
+}
 } // namespace
 
 ShareIndexSnapshot layoutShareIndex(std::string_view shareRoot, const SharedFolder& tree, std::size_t folderTextLimit)
@@ -184,20 +198,24 @@ ShareIndexSnapshot layoutShareIndex(std::string_view shareRoot, const SharedFold
         sizes.folders += stride(name, kMinFolderName);
     sizes.folders = std::min(sizes.folders + stride(chain.rootName, kMinFolderName), folderTextLimit) + 1;
     out.folderNames.reserve(sizes.folders);
+    out.folderShownNames.reserve(sizes.folders);
     out.folderRecords.reserve(sizes.folders);
     out.fileNames.reserve(sizes.files + 1);
+    out.fileShownNames.reserve(sizes.files + 1);
     out.fileRecords.reserve(sizes.files + 1);
 
     IndexWriter writer(out, folderTextLimit);
     std::optional<std::uint32_t> parent = kNoParentFolder;
     for (const auto& name : chain.base) {
         if (parent)
-            parent = writer.addFolder(name, *parent);
+            parent = writer.addFolder(name, *parent, false);
     }
     out.rootPosition = static_cast<std::uint32_t>(out.folderNames.size());
     if (parent)
         addTree(writer, tree, chain.rootName, *parent, out.stats);
     writer.close();
+    collectSizes(tree, {}, out.filesBySize);
+    std::sort(out.filesBySize.begin(), out.filesBySize.end());
     return out;
 }
 

@@ -48,12 +48,19 @@ struct FolderFiles {
 };
 
 struct ShareIndexSnapshot {
-    std::string folderNames;                 // the entries, then the closing "|"
+    // The names are searched lowercased; answers carry them as they are on disk, from the
+    // "shown" texts, which hold the same entries at the same positions (lowercasing is ASCII only).
+    std::string folderNames; // the entries, then the closing "|"
+    std::string folderShownNames;
     std::vector<std::uint8_t> folderRecords; // parallel to folderNames
     std::string fileNames;
+    std::string fileShownNames;
     std::vector<std::uint8_t> fileRecords;
     std::vector<FolderFiles> folderFiles; // one per folder of the tree, ascending by folder
-    std::uint32_t rootPosition = 0;       // the shared folder's own entry
+    // Every shared file by its size (low 32 bits), as a path below the share root ("/a/b.bin"),
+    // ascending by size: a neighbour's source lookup names a file by digest and size.
+    std::vector<std::pair<std::uint32_t, std::string>> filesBySize;
+    std::uint32_t rootPosition = 0; // the shared folder's own entry
     std::uint8_t rootTextLength = 0;
     ShareIndexStats stats;
 

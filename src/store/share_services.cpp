@@ -2,12 +2,18 @@
 
 #include <filesystem>
 
+#include "common/hex.h"
 #include "link/share_path.h"
 #include "store/listing.h"
 #include "store/share_hash_table.h"
 #include "store/share_index.h"
 
 namespace vandry {
+
+namespace {
+// Files of the asked size whose digest a source lookup may compute.
+constexpr std::size_t kDigestCandidates = 4;
+} // namespace
 
 ShareServices::ShareServices(ShareIndex& index, ShareHashTable& hashes, std::function<std::string()> shareRoot)
     : index_(index), hashes_(hashes), shareRoot_(std::move(shareRoot))
@@ -29,17 +35,29 @@ std::vector<std::uint8_t> ShareServices::listFolder(std::string_view wireFolderP
 
 std::string ShareServices::pathForKey(const FileKey& key)
 {
-    const std::string local = hashes_.pathForKey(key);
-    if (local.empty())
-        return {};
     std::error_code ec;
     const auto root = std::filesystem::canonical(shareRoot_(), ec);
     if (ec)
         return {};
-    const auto relative = std::filesystem::path(local).lexically_relative(root);
-    if (relative.empty() || *relative.begin() == "..")
-        return {};
-    return localToWirePath("/" + relative.string());
+    if (const std::string known = hashes_.pathForKey(key); !known.empty()) {
+        const auto relative = std::filesystem::path(known).lexically_relative(root);
+        if (!relative.empty() && *relative.begin() != "..")
+            return localToWirePath("/" + relative.string());
+    }
+    // Not digested yet: a shared file of that size may be it. Sizes rarely collide, so at most a
+    // few files are read, and a match is remembered.
+    ByteReader in(key);
+    const auto digest = in.bytes<16>();
+    const std::uint32_t sizeLow = in.u32le();
+    for (const std::string& relative : index_.filesOfSize(sizeLow, kDigestCandidates)) {
+        const std::string path = root.string() + relative;
+        const auto file = hashes_.digestForListing(path, true);
+        if (!file || file->digest != digest || static_cast<std::uint32_t>(file->size) != sizeLow)
+            continue;
+        hashes_.storeDigest(path, hexEncode(file->digest), sizeLow);
+        return localToWirePath(relative);
+    }
+    return {};
 }
 
 } // namespace vandry

@@ -101,6 +101,12 @@ bool CopyCommands::browseNeighbour(const std::string& neighbourKey, const std::s
     return true;
 }
 
+std::optional<HostRecord> CopyCommands::neighbourRecord(const std::string& key) const
+{
+    const auto slot = findNeighbour(key);
+    return slot ? std::optional(copy_.neighbours().at(*slot).host) : std::nullopt;
+}
+
 void CopyCommands::search(const std::string& text)
 {
     window_.startSearch(text);

@@ -77,6 +77,8 @@ public:
     void showTaskFolder(std::size_t row);
     void taskProperties(std::size_t row);
     TaskSources sources(std::size_t row);
+    // The neighbour named by its 32 hex digits or its nickname, while it is online.
+    std::optional<HostRecord> neighbourRecord(const std::string& key) const;
     MainWindowModel& window() { return window_; }
     // The row of a task given by its identity text (either case), for vandryctl.
     std::optional<std::size_t> taskRow(const std::string& identity) const;

@@ -162,7 +162,8 @@ bool FileList::showBrowseReply(ByteSpan payload)
         if (children.size() + 1 > kMaxItems)
             return false;
         auto top = makeItem(shareName(reply->path), FileIcon::Folder);
-        top->path = "\\";
+        // Assigned as a character: GCC 12 sees a false overlap (-Wrestrict) in the literal's copy.
+        top->path.assign(1, '\\');
         top->host = hostRecordHex(reply->host);
         top->expanded = true;
         clear();

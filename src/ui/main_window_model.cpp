@@ -1,6 +1,7 @@
 #include "ui/main_window_model.h"
 
 #include "store/share_index.h"
+#include "ui/browse_reply.h"
 #include "ui/tick_schedule.h"
 
 namespace vandry {
@@ -110,16 +111,10 @@ void MainWindowModel::queryReplyArrived(ByteSpan payload, Endpoint)
 
 void MainWindowModel::listingReplyArrived(ByteSpan payload)
 {
-    if (payload.size() >= 8) {
-        ByteReader echo(payload);
-        echo.skip(4);
-        const auto row = static_cast<std::int32_t>(echo.u32le());
-        if (const auto it = listingWatchers_.find(row); it != listingWatchers_.end()) {
-            const ReplyWatcher watcher = it->second;
-            watcher(payload);
-            return;
-        }
-    }
+    if (const auto reply = parseBrowseReply(payload); reply && reply->row < 0)
+        for (const auto& [ticket, watch] : std::map(listingWatchers_))
+            if (watch.host == reply->host.identity && watch.path == reply->path)
+                watch.watcher(payload);
     if (files_.showBrowseReply(payload) && view_)
         view_->filesChanged();
 }
@@ -132,14 +127,14 @@ void MainWindowModel::startSearch(const std::string& text)
     host_.searchAll(text, kQueryFiles | kQueryFolders | kQueryAnyFolderPath);
 }
 
-std::int32_t MainWindowModel::watchListing(ReplyWatcher watcher)
+std::int32_t MainWindowModel::watchListing(const HostIdentity& host, const std::string& wirePath, ReplyWatcher watcher)
 {
     const std::int32_t ticket = nextTicket_++;
-    listingWatchers_[ticket] = std::move(watcher);
+    listingWatchers_[ticket] = {host, wirePath, std::move(watcher)};
     return ticket;
 }
 
-int MainWindowModel::watchSearch(ReplyWatcher watcher)
+std::int32_t MainWindowModel::watchSearch(ReplyWatcher watcher)
 {
     const std::int32_t ticket = nextTicket_++;
     searchWatchers_[ticket] = std::move(watcher);

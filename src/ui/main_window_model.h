@@ -100,12 +100,12 @@ public:
     // Enter in the search box: a new search of every neighbour.
     void startSearch(const std::string& text);
 
-    // vandryctl waits for the answers of its own requests: a listing whose echoed row is the
-    // ticket goes to its watcher instead of the file list; search answers go to every search
-    // watcher as well as to the file list.
+    // vandryctl waits for the answers of its own requests. A share listing is sent like the
+    // window's (row -1) and goes to the file list as well as to the watchers of that host and
+    // path; search answers go to every search watcher as well as to the file list.
     using ReplyWatcher = std::function<void(ByteSpan payload)>;
-    std::int32_t watchListing(ReplyWatcher watcher);
-    int watchSearch(ReplyWatcher watcher);
+    std::int32_t watchListing(const HostIdentity& host, const std::string& wirePath, ReplyWatcher watcher);
+    std::int32_t watchSearch(ReplyWatcher watcher);
     void endWatch(std::int32_t ticket);
     // The announce button and MSG_ANNOUNCE.
     void announceNow() { host_.announce(1); }
@@ -133,9 +133,13 @@ private:
     bool justHidden_ = false;
     std::vector<NeighbourRow> neighbourRows_;
     FileList files_;
-    // Tickets start far above the file list's item ids, which count from 0.
-    std::int32_t nextTicket_ = 0x40000000;
-    std::map<std::int32_t, ReplyWatcher> listingWatchers_;
+    struct ListingWatch {
+        HostIdentity host{};
+        std::string path;
+        ReplyWatcher watcher;
+    };
+    std::int32_t nextTicket_ = 0;
+    std::map<std::int32_t, ListingWatch> listingWatchers_;
     std::map<std::int32_t, ReplyWatcher> searchWatchers_;
     TaskList tasks_;
     ShareHashTable& hashes_;

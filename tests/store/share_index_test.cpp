@@ -246,17 +246,18 @@ TEST_F(ShareIndexTest, ShareRootListing)
     ASSERT_EQ(ask("ignored", kQueryShareRoot | kQueryExactName | kQueryNoContainedFiles), kQueryAnswered);
     const auto a = answer();
     EXPECT_EQ(a.rootTextLength, root.string().size());
-    EXPECT_EQ(a.fileNames(), (Names{"readme.md", "a.txt", "song.mp3", "xsong.mp3"}));
+    // Answers carry the names as they are on disk: a requester asks for them by these names.
+    EXPECT_EQ(a.fileNames(), (Names{"Readme.MD", "a.txt", "song.mp3", "xsong.mp3"}));
     EXPECT_EQ(a.files[1].padded, "a.txt  ");
     EXPECT_EQ(a.files[1].size, 5u);
     EXPECT_EQ(a.pathsMarked(kMarkMatched), (Paths{""}));
-    EXPECT_EQ(a.pathsMarked(kMarkSubfolder), (Paths{"\\music", "\\doc"}));
+    EXPECT_EQ(a.pathsMarked(kMarkSubfolder), (Paths{"\\Music", "\\doc"}));
     EXPECT_EQ(a.folder("doc")->padded, "doc ");
     const auto above = root.parent_path();
     const auto chainLength = static_cast<std::size_t>(std::distance(above.begin(), above.end()) - 1);
     EXPECT_EQ(a.pathsMarked(kMarkAncestor).size(), chainLength);
-    EXPECT_TRUE(equalsIgnoreAsciiCase(a.path(*a.folder("share")), wirePath(root)));
-    EXPECT_EQ(a.folder("share")->fileCount, 4);
+    EXPECT_TRUE(equalsIgnoreAsciiCase(a.path(*a.folder("Share")), wirePath(root)));
+    EXPECT_EQ(a.folder("Share")->fileCount, 4);
     EXPECT_FALSE(a.folder("rock")) << "only direct subfolders";
 }
 
@@ -271,20 +272,20 @@ TEST_F(ShareIndexTest, FileNamesExactAndSubstring)
     ASSERT_EQ(ask("ong.m", kQueryFiles | kQueryNoContainedFiles), kQueryAnswered);
     a = answer();
     EXPECT_EQ(a.fileNames(), (Names{"song.mp3", "xsong.mp3"}));
-    EXPECT_EQ(a.pathsMarked(kMarkSubfolder), (Paths{"\\music", "\\doc"}));
+    EXPECT_EQ(a.pathsMarked(kMarkSubfolder), (Paths{"\\Music", "\\doc"}));
 
     // A match deep down brings its folder's other files and the chain above it.
     ASSERT_EQ(ask("track", kQueryFiles), kQueryAnswered);
     a = answer();
     EXPECT_EQ(a.fileNames(), (Names{"track.ogg"}));
-    EXPECT_EQ(a.pathsMarked(kMarkMatched), (Paths{"\\music\\rock\\deep"}));
-    EXPECT_EQ(a.pathsMarked(kMarkAncestor).back(), "\\music\\rock");
-    EXPECT_EQ(a.files[0].parent, a.folder("deep")->position);
+    EXPECT_EQ(a.pathsMarked(kMarkMatched), (Paths{"\\Music\\Rock\\Deep"}));
+    EXPECT_EQ(a.pathsMarked(kMarkAncestor).back(), "\\Music\\Rock");
+    EXPECT_EQ(a.files[0].parent, a.folder("Deep")->position);
 
     ASSERT_EQ(ask("live", kQueryFiles), kQueryAnswered);
     a = answer();
     EXPECT_EQ(a.fileNames(), (Names{"live.ogg"}));
-    EXPECT_EQ(a.pathsMarked(kMarkSubfolder), (Paths{"\\music\\rock\\deep"}));
+    EXPECT_EQ(a.pathsMarked(kMarkSubfolder), (Paths{"\\Music\\Rock\\Deep"}));
 
     EXPECT_EQ(ask("a.txt", kQueryFiles | kQueryExactName), kQueryAnswered);
     EXPECT_EQ(ask("a.tx", kQueryFiles | kQueryExactName), kQueryNothing);
@@ -298,8 +299,8 @@ TEST_F(ShareIndexTest, FolderPaths)
     for (const std::string& text : {share + "\\MUSIC\\Rock", share + "\\music\\rock\\", share + "\\\\music\\\\rock"}) {
         ASSERT_EQ(ask(text, kQueryFolders), kQueryAnswered) << text;
         const auto a = answer();
-        EXPECT_EQ(a.pathsMarked(kMarkMatched), (Paths{"\\music\\rock"})) << text;
-        EXPECT_EQ(a.pathsMarked(kMarkSubfolder), (Paths{"\\music\\rock\\deep"}));
+        EXPECT_EQ(a.pathsMarked(kMarkMatched), (Paths{"\\Music\\Rock"})) << text;
+        EXPECT_EQ(a.pathsMarked(kMarkSubfolder), (Paths{"\\Music\\Rock\\Deep"}));
         EXPECT_EQ(a.fileNames(), (Names{"live.ogg"}));
     }
     EXPECT_EQ(ask("\\elsewhere\\rock", kQueryFolders), kQueryNothing) << "the name exists, the path does not";
@@ -314,8 +315,8 @@ TEST_F(ShareIndexTest, AnyFolderPathAndWhatMatchedFoldersBring)
 {
     ASSERT_EQ(ask("x\\ROCK", kQueryFolders | kQueryAnyFolderPath), kQueryAnswered);
     auto a = answer();
-    EXPECT_EQ(a.pathsMarked(kMarkMatched), (Paths{"\\music\\rock", "\\doc\\rock"}));
-    EXPECT_EQ(a.pathsMarked(kMarkSubfolder), (Paths{"\\music\\rock\\deep"}));
+    EXPECT_EQ(a.pathsMarked(kMarkMatched), (Paths{"\\Music\\Rock", "\\doc\\rock"}));
+    EXPECT_EQ(a.pathsMarked(kMarkSubfolder), (Paths{"\\Music\\Rock\\Deep"}));
     EXPECT_EQ(a.fileNames(), (Names{"live.ogg"}));
 
     ASSERT_EQ(ask("rock", kQueryFolders | kQueryAnyFolderPath | kQueryNoContainedFiles), kQueryAnswered);
@@ -323,7 +324,7 @@ TEST_F(ShareIndexTest, AnyFolderPathAndWhatMatchedFoldersBring)
     ASSERT_EQ(ask("rock", kQueryFolders | kQueryAnyFolderPath | kQueryNoSubfolders), kQueryAnswered);
     a = answer();
     EXPECT_TRUE(a.pathsMarked(kMarkSubfolder).empty());
-    EXPECT_FALSE(a.folder("deep"));
+    EXPECT_FALSE(a.folder("Deep"));
 }
 
 TEST_F(ShareIndexTest, ResultCodesAndCapacity)

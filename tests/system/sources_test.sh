@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Three copies and the server on this machine: bob browses alice's share and a folder in it,
+# searches the network by part of a name and hears from alice and carol, who hold the same file
+# under different names, and downloads it from alice. alice uploads slowly, so the download looks
+# for more sources and takes carol on; alice quits in the middle and carol finishes the file.
+# Then stop, resume and delete of a task.
+# Usage: sources_test.sh VANDRY VANDRYCTL VANDRY_SERVER
+set -euo pipefail
+vandry=$1 vandryctl=$2 server=$3
+work=$(mktemp -d)
+port=$((20000 + ($$ + 7919) % 20000))
+declare -A pids
+cleanup() {
+  for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; for f in "$work"/*.log; do echo "-- $f"; tail -20 "$f"; done; exit 1; }
+
+start_copy() { # name, then more options
+  local name=$1; shift
+  mkdir -p "$work/$name/share" "$work/$name/downloads"
+  "$vandry" --headless --home "$work/$name/home" --nick "$name" --share "$work/$name/share" \
+    --download "$work/$name/downloads" --feed "http://127.0.0.1:$((port + 1))/feed" "$@" >> "$work/$name.log" 2>&1 &
+  pids[$name]=$!
+}
+ctl() { local name=$1; shift; "$vandryctl" --home "$work/$name/home" "$@"; }
+wait_for() { # seconds, then a command that must succeed
+  local deadline=$((SECONDS + $1)); shift
+  until "$@" 2>/dev/null; do [ $SECONDS -lt $deadline ] || return 1; sleep 0.5; done
+}
+sees() { ctl "$1" neighbours | grep -q " $2\$"; }
+task_line() { ctl "$1" tasks | grep -F " $work/$1/downloads/$2 " || true; }
+task_state() { task_line "$1" "$2" | awk '{print $2}'; }
+finished() { [ "$(task_state "$1" "$2")" = "结束传输" ]; }
+progress() { task_line "$1" "$2" | awk '{print $3}' | tr -d '%'; }
+past() { local p; p=$(progress "$1" "$2"); [[ "$p" =~ ^[0-9]+$ ]] && [ "$p" -ge "$3" ]; }
+source_running() { ctl bob sources "$1" | grep " $2 " | grep -q SEED_FLAG_CONNECTED; }
+
+mkdir -p "$work/alice/share/music/live" "$work/alice/share/docs" "$work/carol/share"
+head -c $((40 << 20)) /dev/urandom > "$work/alice/share/Film-Alpha.bin"
+cp "$work/alice/share/Film-Alpha.bin" "$work/carol/share/film-copy.bin"
+head -c 3000 /dev/urandom > "$work/alice/share/music/live/Encore.mp3"
+head -c 5000 /dev/urandom > "$work/alice/share/music/studio.mp3"
+echo "read me" > "$work/alice/share/docs/readme.txt"
+head -c $((24 << 20)) /dev/urandom > "$work/carol/share/other.bin"
+
+"$server" --udp "127.0.0.1:$port" --http "127.0.0.1:$((port + 1))" > "$work/server.log" 2>&1 &
+pids[server]=$!
+start_copy alice --upload-limit 200
+start_copy bob
+start_copy carol --upload-limit 1000
+wait_for 30 sees bob alice || fail "bob does not see alice"
+wait_for 30 sees bob carol || fail "bob does not see carol"
+
+# Browsing: the share root, then a folder in it.
+root=$(ctl bob browse alice) || fail "browse of alice's share failed: $root"
+grep -q ' Film-Alpha.bin$' <<< "$root" && grep -q ' music\\$' <<< "$root" && grep -q ' docs\\$' <<< "$root" ||
+  fail "alice's share root lists wrong: $root"
+music=$(ctl bob browse alice '\music') || fail "browse of \\music failed: $music"
+grep -q ' 5000  studio.mp3$' <<< "$music" && grep -q ' live\\$' <<< "$music" || fail "\\music lists wrong: $music"
+echo "browsed alice's share and its folder \\music"
+
+# Searching by part of a name finds the file at both copies, with the names as they are on disk.
+found=$(ctl bob search film) || fail "search failed: $found"
+grep -q '^alice:' <<< "$found" && grep -q '^carol:' <<< "$found" || fail "search did not hear from both: $found"
+grep -q '\\Film-Alpha.bin' <<< "$found" && grep -q '\\film-copy.bin' <<< "$found" || fail "search results: $found"
+encore=$(ctl bob search encore)
+grep -q '\\music\\live\\Encore.mp3' <<< "$encore" || fail "a file in a subfolder is found by its path: $encore"
+echo "search found the film at alice and at carol"
+
+# alice is slow, so the download looks for more sources and takes carol on.
+task=$(ctl bob download alice '\Film-Alpha.bin' | awk '{print $NF}')
+wait_for 60 source_running "$task" carol || fail "carol did not become a source: $(ctl bob sources "$task")"
+wait_for 30 past bob Film-Alpha.bin 1 || fail "the film download does not progress"
+before_quit=$(progress bob Film-Alpha.bin)
+[ "$before_quit" -lt 100 ] || fail "the film finished before alice could quit"
+ctl alice quit > /dev/null
+wait "${pids[alice]}" 2>/dev/null || true
+unset 'pids[alice]'
+wait_for 180 finished bob Film-Alpha.bin || fail "the film did not finish from carol: $(task_line bob Film-Alpha.bin)"
+cmp -s "$work/carol/share/film-copy.bin" "$work/bob/downloads/Film-Alpha.bin" || fail "the film differs"
+echo "carol joined as a second source; alice quit at ${before_quit}% and carol finished the film byte-identical"
+
+# Stop, resume and delete.
+other=$(ctl bob download carol '\other.bin' | awk '{print $NF}')
+wait_for 60 past bob other.bin 5 || fail "other.bin did not get going"
+ctl bob stop "$other" > /dev/null
+[ "$(task_state bob other.bin)" = "任务取消" ] || fail "a stopped task reads $(task_state bob other.bin)"
+sleep 1
+size_stopped=$(stat -c %s "$work/bob/downloads/other.bin")
+sleep 6
+[ "$(stat -c %s "$work/bob/downloads/other.bin")" = "$size_stopped" ] || fail "a stopped task kept writing"
+ctl bob resume "$other" > /dev/null
+wait_for 120 finished bob other.bin || fail "other.bin did not finish after resume: $(task_line bob other.bin)"
+cmp -s "$work/carol/share/other.bin" "$work/bob/downloads/other.bin" || fail "other.bin differs"
+ctl bob delete "$other" --with-files > /dev/null
+[ -z "$(task_line bob other.bin)" ] || fail "the deleted task is still listed"
+[ ! -e "$work/bob/downloads/other.bin" ] || fail "delete --with-files left the file"
+echo "stop held the download, resume finished it, delete removed the task and its file"
