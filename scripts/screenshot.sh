@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Takes a screenshot of the window with a neighbour listed: a rendezvous server, one headless
-# copy and one copy with its window on a virtual X display. Writes build/screenshot.png (or $1).
+# Screenshots of the window at work: a rendezvous server, two headless copies (bob and carol) and
+# one copy with its window (小明) on a virtual X display. 小明 downloads a film from bob (bob
+# uploads slowly, so the task stays live) and browses bob's share: build/screenshot.png (or $1).
+# Then 小明 searches the network: build/screenshot-search.png (next to the first).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-build/screenshot.png}")
+search_out="${out%.png}-search.png"
 bash scripts/setup.sh >/dev/null
 bash scripts/build.sh release >/dev/null
 bin=build/release
@@ -15,25 +18,43 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+ctl() { local name=$1; shift; "$bin/src/main/vandryctl" --home "$work/$name/home" "$@"; }
 
 Xvfb :77 -screen 0 1024x700x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
 pids+=($!)
 "$bin/server/vandry-server" --udp 127.0.0.1:3344 --http 127.0.0.1:8088 > "$work/server.log" 2>&1 &
 pids+=($!)
-for name in 小明 bob; do
+for name in 小明 bob carol; do
   mkdir -p "$work/$name/share" "$work/$name/downloads"
 done
-"$bin/src/main/vandry" --headless --home "$work/bob/home" --nick bob --share "$work/bob/share" \
-  --download "$work/bob/downloads" --feed http://127.0.0.1:8088/feed > "$work/bob.log" 2>&1 &
-pids+=($!)
+mkdir -p "$work/bob/share/music/live" "$work/bob/share/photos"
+head -c $((64 << 20)) /dev/urandom > "$work/bob/share/Holiday-Film.mkv"
+cp "$work/bob/share/Holiday-Film.mkv" "$work/carol/share/film-copy.mkv"
+head -c 4000 /dev/urandom > "$work/bob/share/music/live/Encore.mp3"
+head -c 6000 /dev/urandom > "$work/bob/share/music/Overture.mp3"
+head -c 250000 /dev/urandom > "$work/bob/share/photos/beach.jpg"
+echo "notes" > "$work/bob/share/readme.txt"
+echo "film notes" > "$work/carol/share/film-notes.txt"
+for name in bob carol; do
+  "$bin/src/main/vandry" --headless --home "$work/$name/home" --nick "$name" --share "$work/$name/share" \
+    --download "$work/$name/downloads" --feed http://127.0.0.1:8088/feed --upload-limit 400 > "$work/$name.log" 2>&1 &
+  pids+=($!)
+done
 DISPLAY=:77 QT_QPA_PLATFORM=xcb "$bin/src/main/vandry" --home "$work/小明/home" --nick 小明 \
   --share "$work/小明/share" --download "$work/小明/downloads" --feed http://127.0.0.1:8088/feed \
   > "$work/gui.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 60); do
-  "$bin/src/main/vandryctl" --home "$work/小明/home" neighbours 2>/dev/null | grep -q " bob$" && break
+  ctl 小明 neighbours 2>/dev/null | grep -q " bob$" && ctl 小明 neighbours 2>/dev/null | grep -q " carol$" && break
   sleep 0.5
 done
-sleep 1
+ctl 小明 download bob '\Holiday-Film.mkv' > /dev/null
+ctl 小明 download bob '\readme.txt' > /dev/null
+ctl 小明 browse bob > /dev/null
+sleep 6
 DISPLAY=:77 import -window root "$out"
 echo "screenshot: $out"
+ctl 小明 search film > /dev/null
+sleep 1
+DISPLAY=:77 import -window root "$search_out"
+echo "screenshot: $search_out"

@@ -161,8 +161,10 @@ QJsonObject searchHostAnswer(const FileItem& root)
 {
     QJsonArray matches;
     for (const auto& folder : root.children) {
-        matches.append(
-            QJsonObject{{QStringLiteral("path"), qs(folder->path + "\\")}, {QStringLiteral("folder"), true}});
+        // The share itself (an empty path) holds matches but is not one.
+        if (!folder->path.empty())
+            matches.append(
+                QJsonObject{{QStringLiteral("path"), qs(folder->path + "\\")}, {QStringLiteral("folder"), true}});
         for (const auto& file : folder->children)
             if (file->icon == FileIcon::File)
                 matches.append(QJsonObject{{QStringLiteral("path"), qs(folder->path + "\\" + file->name)},

@@ -35,14 +35,21 @@ std::vector<std::uint8_t> ShareServices::listFolder(std::string_view wireFolderP
 
 std::string ShareServices::pathForKey(const FileKey& key)
 {
+    const std::string shareRoot = shareRoot_();
     std::error_code ec;
-    const auto root = std::filesystem::canonical(shareRoot_(), ec);
+    const auto root = std::filesystem::canonical(shareRoot, ec);
     if (ec)
         return {};
+    // Only a path the file link would serve is offered: one that leads through a link to a file
+    // outside the share is refused there, so the neighbour would gain a source that never serves.
+    const auto servable = [&](const std::string& wirePath) { return resolveSharedFile(wirePath, shareRoot).ok(); };
     if (const std::string known = hashes_.pathForKey(key); !known.empty()) {
         const auto relative = std::filesystem::path(known).lexically_relative(root);
-        if (!relative.empty() && *relative.begin() != "..")
-            return localToWirePath("/" + relative.string());
+        if (!relative.empty() && *relative.begin() != "..") {
+            const std::string wirePath = localToWirePath("/" + relative.string());
+            if (servable(wirePath))
+                return wirePath;
+        }
     }
     // Not digested yet: a shared file of that size may be it. Sizes rarely collide, so at most a
     // few files are read, and a match is remembered.
@@ -50,6 +57,9 @@ std::string ShareServices::pathForKey(const FileKey& key)
     const auto digest = in.bytes<16>();
     const std::uint32_t sizeLow = in.u32le();
     for (const std::string& relative : index_.filesOfSize(sizeLow, kDigestCandidates)) {
+        // The index is a snapshot: a file may have been replaced by a link since.
+        if (!servable(localToWirePath(relative)))
+            continue;
         const std::string path = root.string() + relative;
         const auto file = hashes_.digestForListing(path, true);
         if (!file || file->digest != digest || static_cast<std::uint32_t>(file->size) != sizeLow)
