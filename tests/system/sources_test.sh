@@ -99,3 +99,12 @@ ctl bob delete "$other" --with-files > /dev/null
 [ -z "$(task_line bob other.bin)" ] || fail "the deleted task is still listed"
 [ ! -e "$work/bob/downloads/other.bin" ] || fail "delete --with-files left the file"
 echo "stop held the download, resume finished it, delete removed the task and its file"
+
+# The digests bob learnt are kept across runs: its stop writes them to Table.hash.
+ctl bob quit > /dev/null
+wait "${pids[bob]}" 2>/dev/null || true
+unset 'pids[bob]'
+table="$work/bob/home/state/Table.hash"
+[ "$(head -1 "$table" | tr -d '\r')" = "V1" ] || fail "Table.hash does not start with its version line"
+grep -qF "$work/bob/downloads/Film-Alpha.bin" "$table" || fail "Table.hash lacks the film: $(cat "$table")"
+echo "bob's stop saved the digests it learnt to Table.hash"
