@@ -12,14 +12,14 @@ namespace {
 constexpr std::size_t kKeyOffset = RequestHeader::kSize;
 constexpr std::size_t kPathOffset = kKeyOffset + SourceInfo::kSize;
 
-// The key's digest and size from a stream entry's description.
-bool fillFromStream(SourceInfo& key, const StreamView& stream)
+// The key's digest and size from a file's description (a stream entry, a listing record).
+bool fillKey(SourceInfo& key, std::string_view digestHex, std::uint64_t size)
 {
-    const auto digest = hexDecode(stream.digestHex, key.digest.size());
+    const auto digest = hexDecode(digestHex, key.digest.size());
     if (!digest)
         return false;
     std::copy(digest->begin(), digest->end(), key.digest.begin());
-    key.sizeLow = static_cast<std::uint32_t>(stream.size);
+    key.sizeLow = static_cast<std::uint32_t>(size);
     return true;
 }
 
@@ -107,17 +107,13 @@ bool TaskScheduler::startFileTask(const HostIdentity& identity, bool skipBusy, c
     if (const auto stream = transfers_.streamOwnedBy(identity)) {
         const std::uint32_t left =
             stream->blockCount > stream->receivedKb ? stream->blockCount - stream->receivedKb : 0;
-        if (transferIsSlow(left, stream->rate) && fillFromStream(key, *stream))
+        if (transferIsSlow(left, stream->rate) && fillKey(key, stream->digestHex, stream->size))
             swept = sweep(key, stream->slot, skipBusy);
     } else if (const auto file = hashes_.digestForListing(localPath, false)) {
         key = sourceKey(*file, identity);
         swept = sweep(key, std::nullopt, skipBusy);
     }
-    if (resumeRow_ && resumeRow_ == contextRow_) {
-        resumeRow_.reset();
-        seeds_.shuffleSources(key);
-    }
-    pickAndConnect(key);
+    shuffleAndConnect(key);
     return swept;
 }
 
@@ -128,24 +124,29 @@ bool TaskScheduler::startDirectoryTask(const HostIdentity& identity, bool skipBu
     bool swept = false;
     const auto stream = transfers_.streamOwnedBy(identity);
     if (stream && !force) {
-        if (fillFromStream(key, *stream))
+        if (fillKey(key, stream->digestHex, stream->size))
             swept = sweep(key, stream->slot, skipBusy);
     } else {
         TaskRecord next;
         if (listings_.nextFile(identity, next, {}, {}, true, false)) {
-            const auto digest = hexDecode(next.info.digest(), key.digest.size());
-            if (digest)
-                std::copy(digest->begin(), digest->end(), key.digest.begin());
+            fillKey(key, next.info.digest(), next.info.size);
             key.sizeLow = static_cast<std::uint32_t>(next.info.size);
             swept = sweep(key, std::nullopt, skipBusy);
         }
     }
+    shuffleAndConnect(key);
+    return swept;
+}
+
+// Every task start ends here: the first start after a resume shuffles the running sources, then
+// an eligible source is connected.
+void TaskScheduler::shuffleAndConnect(const SourceInfo& key)
+{
     if (resumeRow_ && resumeRow_ == contextRow_) {
         resumeRow_.reset();
         seeds_.shuffleSources(key);
     }
     pickAndConnect(key);
-    return swept;
 }
 
 bool TaskScheduler::sweep(const SourceInfo& key, std::optional<StreamSlot> entry, bool skipBusy)

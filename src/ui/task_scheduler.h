@@ -90,6 +90,7 @@ public:
     void setResumeRow(std::optional<std::size_t> row) { resumeRow_ = row; }
 
 private:
+    void shuffleAndConnect(const SourceInfo& key);
     bool pickAndConnect(const SourceInfo& key);
     bool sweep(const SourceInfo& key, std::optional<StreamSlot> entry, bool skipBusy);
     void setSourceState(const SourceInfo& key, const HostIdentity& source, std::uint8_t state);

@@ -6,6 +6,7 @@
 #include "common/hex.h"
 #include "fake_copy.h"
 #include "fake_window_host.h"
+#include "store/listing_record.h"
 #include "store/share_hash_table.h"
 #include "ui/copy_commands.h"
 #include "ui/main_window_model.h"
@@ -316,4 +317,37 @@ TEST_F(TaskSchedulerTest, TheSchedulerRunsEveryFiveTicksAndTheIndexEvery2400)
     for (int i = 5; i < 2400; ++i)
         model.tick();
     EXPECT_EQ(host.indexRebuilds, 1);
+}
+
+TEST_F(TaskSchedulerTest, AFolderTaskLooksForTheSourcesOfItsNextFileAndWritesItInsideTheFolder)
+{
+    TaskRecord folder;
+    folder.directory = 1;
+    folder.remotePath = "\\album\\";
+    folder.localPath = "/downloads/album/";
+    const HostIdentity task = *identityFromText(commands.downloadTo(folder, alice).taskIdentity);
+    std::vector<std::uint8_t> listing;
+    ByteWriter out(listing);
+    ListingRecord header;
+    header.type = kHeaderType;
+    header.name = "\\album\\";
+    encodeListingRecord(header, out);
+    ListingRecord file;
+    file.type = kKindFile | (kDigestPresent << 4);
+    file.size = 40960 * 1024;
+    const auto digest = hexDecode(kDigestHex, 16);
+    std::copy(digest->begin(), digest->end(), file.digest.begin());
+    file.name = "song.flac";
+    encodeListingRecord(file, out);
+    ASSERT_GE(model.listings().append(task, listing, 0), 0);
+
+    runScheduler();
+    ASSERT_EQ(host.lookups.size(), 2u);
+    EXPECT_EQ(host.lookups[0].key, keyFor(task));
+    model.sourceReplyArrived(sourceReply(carol, keyFor(task), "\\music\\song.flac"));
+    fake.clock.advanceSeconds(2);
+    runScheduler();
+    ASSERT_EQ(host.links.size(), 2u);
+    EXPECT_EQ(host.links[1].request.remotePath, "\\music\\song.flac");
+    EXPECT_EQ(host.links[1].localFile, "/downloads/album/song.flac");
 }
