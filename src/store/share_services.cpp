@@ -52,7 +52,8 @@ std::string ShareServices::pathForKey(const FileKey& key)
         }
     }
     // Not digested yet: a shared file of that size may be it. Sizes rarely collide, so at most a
-    // few files are read, and a match is remembered.
+    // few files are read, and every digest read is remembered: asking again with a wrong digest
+    // must not make this copy read the same files again.
     ByteReader in(key);
     const auto digest = in.bytes<16>();
     const std::uint32_t sizeLow = in.u32le();
@@ -62,10 +63,11 @@ std::string ShareServices::pathForKey(const FileKey& key)
             continue;
         const std::string path = root.string() + relative;
         const auto file = hashes_.digestForListing(path, true);
-        if (!file || file->digest != digest || static_cast<std::uint32_t>(file->size) != sizeLow)
+        if (!file)
             continue;
-        hashes_.storeDigest(path, hexEncode(file->digest), sizeLow);
-        return localToWirePath(relative);
+        hashes_.storeDigest(path, hexEncode(file->digest), static_cast<std::uint32_t>(file->size));
+        if (file->digest == digest && static_cast<std::uint32_t>(file->size) == sizeLow)
+            return localToWirePath(relative);
     }
     return {};
 }

@@ -118,13 +118,22 @@ std::optional<std::size_t> CopyCommands::taskRow(const std::string& identity) co
     return parsed ? window_.tasks().findRow(*parsed) : std::nullopt;
 }
 
+std::optional<TaskRow> CopyCommands::contextTask(std::size_t row)
+{
+    if (row >= window_.tasks().rows().size())
+        return std::nullopt;
+    window_.scheduler().setContextRow(row);
+    // A copy: the command changes the row as it goes.
+    return window_.tasks().rows()[row];
+}
+
 void CopyCommands::stopTask(std::size_t row)
 {
     TaskList& tasks = window_.tasks();
-    if (row >= tasks.rows().size())
+    const auto chosen = contextTask(row);
+    if (!chosen)
         return;
-    window_.scheduler().setContextRow(row);
-    const TaskRow task = tasks.rows()[row];
+    const TaskRow& task = *chosen;
     const auto identity = identityFromText(task[kTaskIdentity]);
     if (task[kTaskScheduled] == "1")
         tasks.setStateText(row, kStateCancelled);
@@ -140,10 +149,10 @@ void CopyCommands::stopTask(std::size_t row)
 void CopyCommands::resumeTask(std::size_t row)
 {
     TaskList& tasks = window_.tasks();
-    if (row >= tasks.rows().size())
+    const auto chosen = contextTask(row);
+    if (!chosen)
         return;
-    window_.scheduler().setContextRow(row);
-    const TaskRow task = tasks.rows()[row];
+    const TaskRow& task = *chosen;
     const auto identity = identityFromText(task[kTaskIdentity]);
     const auto host = hostRecordFromHex(task[kTaskHost]);
     TaskRecord record;
@@ -254,10 +263,10 @@ TaskSources CopyCommands::sources(std::size_t row)
 
 void CopyCommands::taskProperties(std::size_t row)
 {
-    if (row >= window_.tasks().rows().size())
+    const auto chosen = contextTask(row);
+    if (!chosen)
         return;
-    window_.scheduler().setContextRow(row);
-    const TaskRow task = window_.tasks().rows()[row];
+    const TaskRow& task = *chosen;
     const auto identity = identityFromText(task[kTaskIdentity]);
     if (identity && TaskList::isDirectoryTask(task))
         window_.listings().reconcile(*identity, task[kTaskLocalPath], task[kTaskRemotePath], window_.hashes());

@@ -90,6 +90,8 @@ private:
     std::function<HostIdentity()> newIdentity_;
 
     std::optional<NeighbourSlot> findNeighbour(const std::string& key) const;
+    // The row a task command runs on, remembered as the window's context row; nullopt when gone.
+    std::optional<TaskRow> contextTask(std::size_t row);
 
 public:
     // Task identities come from here (random by default; tests fix them).

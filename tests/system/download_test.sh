@@ -5,33 +5,8 @@
 # Usage: download_test.sh VANDRY VANDRYCTL VANDRY_SERVER
 set -euo pipefail
 vandry=$1 vandryctl=$2 server=$3
-work=$(mktemp -d)
 port=$((20000 + $$ % 20000))
-declare -A pids
-cleanup() {
-  for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; for f in "$work"/*.log; do echo "-- $f"; tail -20 "$f"; done; exit 1; }
-
-start_copy() { # name
-  mkdir -p "$work/$1/share" "$work/$1/downloads"
-  "$vandry" --headless --home "$work/$1/home" --nick "$1" --share "$work/$1/share" \
-    --download "$work/$1/downloads" --feed "http://127.0.0.1:$((port + 1))/feed" >> "$work/$1.log" 2>&1 &
-  pids[$1]=$!
-}
-ctl() { local name=$1; shift; "$vandryctl" --home "$work/$name/home" "$@"; }
-wait_for() { # seconds, then a command that must succeed
-  local deadline=$((SECONDS + $1)); shift
-  until "$@" 2>/dev/null; do [ $SECONDS -lt $deadline ] || return 1; sleep 0.2; done
-}
-sees() { ctl "$1" neighbours | grep -q " $2\$"; }
-task_line() { ctl "$1" tasks | grep -F " $work/$1/downloads/$2 " || true; }
-finished() { task_line "$1" "$2" | grep -q "结束传输"; }
-progress() { task_line "$1" "$2" | awk '{print $3}' | tr -d '%'; }
-started_past() { local p; p=$(progress "$1" "$2"); [[ "$p" =~ ^[0-9]+$ ]] && [ "$p" -ge "$3" ]; }
+source "$(dirname "$0")/copies.sh"
 
 "$server" --udp "127.0.0.1:$port" --http "127.0.0.1:$((port + 1))" > "$work/server.log" 2>&1 &
 pids[server]=$!

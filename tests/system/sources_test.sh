@@ -7,35 +7,9 @@
 # Usage: sources_test.sh VANDRY VANDRYCTL VANDRY_SERVER
 set -euo pipefail
 vandry=$1 vandryctl=$2 server=$3
-work=$(mktemp -d)
 port=$((20000 + ($$ + 7919) % 20000))
-declare -A pids
-cleanup() {
-  for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; for f in "$work"/*.log; do echo "-- $f"; tail -20 "$f"; done; exit 1; }
-
-start_copy() { # name, then more options
-  local name=$1; shift
-  mkdir -p "$work/$name/share" "$work/$name/downloads"
-  "$vandry" --headless --home "$work/$name/home" --nick "$name" --share "$work/$name/share" \
-    --download "$work/$name/downloads" --feed "http://127.0.0.1:$((port + 1))/feed" "$@" >> "$work/$name.log" 2>&1 &
-  pids[$name]=$!
-}
-ctl() { local name=$1; shift; "$vandryctl" --home "$work/$name/home" "$@"; }
-wait_for() { # seconds, then a command that must succeed
-  local deadline=$((SECONDS + $1)); shift
-  until "$@" 2>/dev/null; do [ $SECONDS -lt $deadline ] || return 1; sleep 0.5; done
-}
-sees() { ctl "$1" neighbours | grep -q " $2\$"; }
-task_line() { ctl "$1" tasks | grep -F " $work/$1/downloads/$2 " || true; }
+source "$(dirname "$0")/copies.sh"
 task_state() { task_line "$1" "$2" | awk '{print $2}'; }
-finished() { [ "$(task_state "$1" "$2")" = "结束传输" ]; }
-progress() { task_line "$1" "$2" | awk '{print $3}' | tr -d '%'; }
-past() { local p; p=$(progress "$1" "$2"); [[ "$p" =~ ^[0-9]+$ ]] && [ "$p" -ge "$3" ]; }
 source_running() { ctl bob sources "$1" | grep " $2 " | grep -q SEED_FLAG_CONNECTED; }
 
 mkdir -p "$work/alice/share/music/live" "$work/alice/share/docs" "$work/carol/share"
@@ -73,7 +47,7 @@ echo "search found the film at alice and at carol"
 # alice is slow, so the download looks for more sources and takes carol on.
 task=$(ctl bob download alice '\Film-Alpha.bin' | awk '{print $NF}')
 wait_for 60 source_running "$task" carol || fail "carol did not become a source: $(ctl bob sources "$task")"
-wait_for 30 past bob Film-Alpha.bin 1 || fail "the film download does not progress"
+wait_for 30 started_past bob Film-Alpha.bin 1 || fail "the film download does not progress"
 before_quit=$(progress bob Film-Alpha.bin)
 [ "$before_quit" -lt 100 ] || fail "the film finished before alice could quit"
 ctl alice quit > /dev/null
@@ -85,7 +59,7 @@ echo "carol joined as a second source; alice quit at ${before_quit}% and carol f
 
 # Stop, resume and delete.
 other=$(ctl bob download carol '\other.bin' | awk '{print $NF}')
-wait_for 60 past bob other.bin 5 || fail "other.bin did not get going"
+wait_for 60 started_past bob other.bin 5 || fail "other.bin did not get going"
 ctl bob stop "$other" > /dev/null
 [ "$(task_state bob other.bin)" = "任务取消" ] || fail "a stopped task reads $(task_state bob other.bin)"
 sleep 1

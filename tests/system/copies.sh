@@ -1,0 +1,31 @@
+# Shared by the multi-copy shell tests: a scratch folder, headless copies that register with the
+# test's server, vandryctl on their homes, and waiting for a condition. Sourced after the test
+# sets vandry, vandryctl and port (the server's UDP port; its feed listens on port + 1).
+work=$(mktemp -d)
+declare -A pids
+cleanup() {
+  for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; for f in "$work"/*.log; do echo "-- $f"; tail -20 "$f"; done; exit 1; }
+
+start_copy() { # name, then more options
+  local name=$1; shift
+  mkdir -p "$work/$name/share" "$work/$name/downloads"
+  "$vandry" --headless --home "$work/$name/home" --nick "$name" --share "$work/$name/share" \
+    --download "$work/$name/downloads" --feed "http://127.0.0.1:$((port + 1))/feed" "$@" >> "$work/$name.log" 2>&1 &
+  pids[$name]=$!
+}
+ctl() { local name=$1; shift; "$vandryctl" --home "$work/$name/home" "$@"; }
+wait_for() { # seconds, then a command that must succeed
+  local deadline=$((SECONDS + $1)); shift
+  until "$@" 2>/dev/null; do [ $SECONDS -lt $deadline ] || return 1; sleep 0.2; done
+}
+sees() { ctl "$1" neighbours | grep -q " $2\$"; }
+# The task line of the file NAME in COPY's download folder: COPY NAME.
+task_line() { ctl "$1" tasks | grep -F " $work/$1/downloads/$2 " || true; }
+finished() { task_line "$1" "$2" | grep -q "结束传输"; }
+progress() { task_line "$1" "$2" | awk '{print $3}' | tr -d '%'; }
+started_past() { local p; p=$(progress "$1" "$2"); [[ "$p" =~ ^[0-9]+$ ]] && [ "$p" -ge "$3" ]; }
