@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "discovery/discovery_endpoint.h"
@@ -195,8 +196,11 @@ protected:
         socket = owned.get();
         endpoint = std::make_unique<DiscoveryEndpoint>(
             std::move(owned), DiscoveryContext{settings, table, log, listener, services, sink});
-        logPath = std::filesystem::temp_directory_path() /
-                  ("discovery-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".log");
+        // The process id too: tests run in parallel processes, where the sanitizers' heap can
+        // place this fixture at the same address.
+        logPath =
+            std::filesystem::temp_directory_path() / ("discovery-" + std::to_string(::getpid()) + "-" +
+                                                      std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".log");
         log.open(logPath);
     }
     ~EndpointTest() override { std::filesystem::remove(logPath); }
