@@ -34,13 +34,14 @@ head -c 4000 /dev/urandom > "$work/alice/share/music/live/Encore.mp3"
 head -c 6000 /dev/urandom > "$work/alice/share/music/Overture.mp3"
 echo "hello from alice" > "$work/alice/share/hello.txt"
 
-"$server" --udp 127.0.0.1:3333 --http 127.0.0.1:8080 > "$work/server.log" 2>&1 &
-pids+=($!)
+source scripts/start-server.sh
+start_server "$server" "$work/server.log"
+pids+=("$server_pid")
 start_copy() { # name, then more options
   local name=$1; shift
   mkdir -p "$work/$name/share" "$work/$name/downloads"
   "$vandry" --headless --home "$work/$name/home" --nick "$name" --share "$work/$name/share" \
-    --download "$work/$name/downloads" --feed http://127.0.0.1:8080/feed "$@" > "$work/$name.log" 2>&1 &
+    --download "$work/$name/downloads" --feed "$feed" "$@" > "$work/$name.log" 2>&1 &
   pids+=($!)
 }
 start_copy alice --upload-limit 200

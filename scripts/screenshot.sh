@@ -20,10 +20,15 @@ cleanup() {
 trap cleanup EXIT
 ctl() { local name=$1; shift; "$bin/src/main/vandryctl" --home "$work/$name/home" "$@"; }
 
-Xvfb :77 -screen 0 1024x700x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
+# Xvfb picks a free display and writes its number to the file.
+Xvfb -displayfd 3 -screen 0 1024x700x24 -nolisten tcp 3> "$work/display" > "$work/xvfb.log" 2>&1 &
 pids+=($!)
-"$bin/server/vandry-server" --udp 127.0.0.1:3344 --http 127.0.0.1:8088 > "$work/server.log" 2>&1 &
-pids+=($!)
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "Xvfb did not start:"; cat "$work/xvfb.log"; exit 1; }
+display=":$(cat "$work/display")"
+source scripts/start-server.sh
+start_server "$bin/server/vandry-server" "$work/server.log"
+pids+=("$server_pid")
 for name in 小明 bob carol; do
   mkdir -p "$work/$name/share" "$work/$name/downloads"
 done
@@ -37,11 +42,11 @@ echo "notes" > "$work/bob/share/readme.txt"
 echo "film notes" > "$work/carol/share/film-notes.txt"
 for name in bob carol; do
   "$bin/src/main/vandry" --headless --home "$work/$name/home" --nick "$name" --share "$work/$name/share" \
-    --download "$work/$name/downloads" --feed http://127.0.0.1:8088/feed --upload-limit 400 > "$work/$name.log" 2>&1 &
+    --download "$work/$name/downloads" --feed "$feed" --upload-limit 400 > "$work/$name.log" 2>&1 &
   pids+=($!)
 done
-DISPLAY=:77 QT_QPA_PLATFORM=xcb "$bin/src/main/vandry" --home "$work/小明/home" --nick 小明 \
-  --share "$work/小明/share" --download "$work/小明/downloads" --feed http://127.0.0.1:8088/feed \
+DISPLAY=$display QT_QPA_PLATFORM=xcb "$bin/src/main/vandry" --home "$work/小明/home" --nick 小明 \
+  --share "$work/小明/share" --download "$work/小明/downloads" --feed "$feed" \
   > "$work/gui.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 60); do
@@ -52,9 +57,9 @@ ctl 小明 download bob '\Holiday-Film.mkv' > /dev/null
 ctl 小明 download bob '\readme.txt' > /dev/null
 ctl 小明 browse bob > /dev/null
 sleep 6
-DISPLAY=:77 import -window root "$out"
+DISPLAY=$display import -window root "$out"
 echo "screenshot: $out"
 ctl 小明 search film > /dev/null
 sleep 1
-DISPLAY=:77 import -window root "$search_out"
+DISPLAY=$display import -window root "$search_out"
 echo "screenshot: $search_out"

@@ -8,13 +8,14 @@ namespace vandry {
 namespace {
 constexpr qsizetype kMaxAdvertised = 8; // a copy takes the first eight servers of the feed's list
 
-std::optional<Endpoint> endpointFromText(const QString& text)
+// A listening address may name port 0 (any free port); an advertised one may not.
+std::optional<Endpoint> endpointFromText(const QString& text, bool anyPort = false)
 {
     const auto colon = text.lastIndexOf(':');
     bool portOk = false;
     const uint port = text.mid(colon + 1).toUInt(&portOk);
     const auto address = ipv4FromText(text.left(colon).toStdString());
-    if (colon < 0 || !address || !portOk || port == 0 || port > 65535)
+    if (colon < 0 || !address || !portOk || (port == 0 && !anyPort) || port > 65535)
         return std::nullopt;
     return Endpoint{*address, static_cast<std::uint16_t>(port)};
 }
@@ -24,12 +25,12 @@ class ValueReader {
 public:
     explicit ValueReader(const QCommandLineParser& parser) : parser_(parser) {}
 
-    void endpoint(const QCommandLineOption& option, Endpoint& out)
+    void listenEndpoint(const QCommandLineOption& option, Endpoint& out)
     {
-        if (const auto endpoint = endpointFromText(parser_.value(option)))
+        if (const auto endpoint = endpointFromText(parser_.value(option), true))
             out = *endpoint;
         else
-            fail(option, "wants ADDR:PORT, a dotted IPv4 address and a port from 1 to 65535");
+            fail(option, "wants ADDR:PORT, a dotted IPv4 address and a port from 0 (any free port) to 65535");
     }
     template <typename Number> void number(const QCommandLineOption& option, qlonglong min, qlonglong max, Number& out)
     {
@@ -83,10 +84,11 @@ ParsedCommandLine parseServerCommandLine(const QStringList& arguments)
     parser.setApplicationDescription("Vandry rendezvous server (UDP) and update feed (HTTP).");
     const QCommandLineOption help({"h", "help"}, "Show this help.");
     const QCommandLineOption udp("udp",
-                                 "UDP address of the rendezvous server (0.0.0.0: every interface); "
-                                 "also what --advertise defaults to.",
+                                 "UDP address of the rendezvous server (0.0.0.0: every interface; port 0: "
+                                 "a free port, named in the start line); also what --advertise defaults to.",
                                  "ADDR:PORT", "0.0.0.0:3333");
-    const QCommandLineOption http("http", "Serve the update feed and downloads over HTTP here.", "ADDR:PORT");
+    const QCommandLineOption http("http", "Serve the update feed and downloads over HTTP here (port 0: a free port).",
+                                  "ADDR:PORT");
     const QCommandLineOption advertise("advertise",
                                        "Rendezvous server named in the feed's Link; repeatable or "
                                        "comma-separated, at most 8. Default: the --udp address (127.0.0.1 for "
@@ -116,9 +118,9 @@ ParsedCommandLine parseServerCommandLine(const QStringList& arguments)
 
     ServerOptions o;
     ValueReader read(parser);
-    read.endpoint(udp, o.udp);
+    read.listenEndpoint(udp, o.udp);
     if (parser.isSet(http))
-        read.endpoint(http, o.http.emplace());
+        read.listenEndpoint(http, o.http.emplace());
     read.endpointList(advertise, o.feed.servers);
     if (o.feed.servers.empty())
         o.feed.servers.push_back({o.udp.address == 0 ? *ipv4FromText("127.0.0.1") : o.udp.address, o.udp.port});

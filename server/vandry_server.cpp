@@ -32,12 +32,16 @@ int fail(const std::string& message)
     return 1;
 }
 
-int run(QCoreApplication& app, const ServerOptions& options)
+int run(QCoreApplication& app, ServerOptions options)
 {
     QtDatagramSocket socket(options.udp.address);
     socket.setReceiveBufferSize(kReceiveBufferBytes);
     if (!socket.bind(options.udp.port))
         return fail("cannot bind UDP port " + std::to_string(options.udp.port));
+    // Port 0 lets the system pick a free port; the feed then advertises the one it picked.
+    for (Endpoint& advertised : options.feed.servers)
+        if (advertised.port == 0)
+            advertised.port = socket.localPort();
     SystemClock clock;
     RendezvousServer rendezvous(socket, clock, options.rendezvous, logLine);
     QTimer forgetSweep;
@@ -45,20 +49,23 @@ int run(QCoreApplication& app, const ServerOptions& options)
     forgetSweep.start(kForgetSweepMs);
 
     std::unique_ptr<FeedHttpServer> feed;
+    std::string httpText = "off";
     if (options.http) {
         feed = std::make_unique<FeedHttpServer>(options.feed, options.filesFolder, logLine);
-        if (feed->listen(*options.http) == 0)
+        const quint16 httpPort = feed->listen(*options.http);
+        if (httpPort == 0)
             return fail("cannot listen for HTTP on " + endpointText(*options.http));
+        httpText = endpointText({options.http->address, httpPort});
     }
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &app, [&app](int signalNumber) {
         logLine("stopping on signal " + std::to_string(signalNumber));
         app.quit();
     });
-    logLine("started: UDP " + endpointText({options.udp.address, socket.localPort()}) + ", HTTP " +
-            (options.http ? endpointText(*options.http) : std::string("off")) + ", advertising " +
-            serverListText(options.feed.servers) + ", at most " + std::to_string(options.rendezvous.maxCopies) +
-            " copies, forgotten after " + std::to_string(options.rendezvous.forgetAfterSeconds) + " s");
+    logLine("started: UDP " + endpointText({options.udp.address, socket.localPort()}) + ", HTTP " + httpText +
+            ", advertising " + serverListText(options.feed.servers) + ", at most " +
+            std::to_string(options.rendezvous.maxCopies) + " copies, forgotten after " +
+            std::to_string(options.rendezvous.forgetAfterSeconds) + " s");
     const int status = QCoreApplication::exec();
     logLine("stopped");
     return status;

@@ -34,6 +34,7 @@ QtStreamSocket::~QtStreamSocket()
 void QtStreamSocket::watchSocket()
 {
     QTcpSocket* s = socket_.get();
+    s->setReadBufferSize(kMaxBufferedReadBytes);
     QObject::connect(s, &QTcpSocket::connected, &context_, [this] { onConnected(); });
     QObject::connect(s, &QTcpSocket::readyRead, &context_, [this] { call(handlers_.readable); });
     QObject::connect(s, &QTcpSocket::bytesWritten, &context_, [this] { onBytesWritten(); });

@@ -19,6 +19,9 @@ public:
     // QTcpSocket queues every byte it is given; write() takes no more than keeps this many queued, so a
     // fast writer meets short writes and waits for `writable` instead of holding a whole file in memory.
     static constexpr qint64 kMaxQueuedBytes = 256 * 1024;
+    // Nor does it read more than this ahead of the owner: a peer that sends while the owner does not
+    // read is held back by TCP's flow control instead of filling memory.
+    static constexpr qint64 kMaxBufferedReadBytes = 256 * 1024;
 
     QtStreamSocket();
     // Adopts a connection accepted by a QTcpServer and takes ownership of it.

@@ -62,15 +62,22 @@ void UpdateChecker::tick()
 
 void UpdateChecker::check(std::string_view url, std::uint32_t flags)
 {
-    currentFeedUrl_ = url.empty() ? config_.feedUrl : std::string(url);
-    queueCheck(flags);
-    if (hooks_.restartTimer)
-        hooks_.restartTimer();
+    referHops_ = 0;
+    checkFeed(url, flags);
 }
 
 void UpdateChecker::queueCheck(std::uint32_t flags)
 {
+    referHops_ = 0;
     queue({FeedStepKind::Check, flags});
+}
+
+void UpdateChecker::checkFeed(std::string_view url, std::uint32_t flags)
+{
+    currentFeedUrl_ = url.empty() ? config_.feedUrl : std::string(url);
+    queue({FeedStepKind::Check, flags});
+    if (hooks_.restartTimer)
+        hooks_.restartTimer();
 }
 
 bool UpdateChecker::runNextStep()
@@ -147,10 +154,14 @@ void UpdateChecker::applyFeedResult(std::uint32_t flags)
     }
     if (refer.empty() && (flags & 0x0F) == 0)
         refer = config_.fallbackFeedUrl;
-    if (!refer.empty())
-        check(refer, (flags & 0xF0) + kFallbackCheckFlags);
-    else
+    // A feed that refers to itself, or a ring of feeds, would be asked again without pause:
+    // a chain ends after a few hops like a feed without a fallback.
+    if (!refer.empty() && referHops_ < kMaxReferHops) {
+        ++referHops_;
+        checkFeed(refer, (flags & 0xF0) + kFallbackCheckFlags);
+    } else {
         queue({FeedStepKind::StartProbe, 0});
+    }
 }
 
 void UpdateChecker::sendTouchReport()

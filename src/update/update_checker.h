@@ -27,6 +27,8 @@ inline constexpr std::chrono::milliseconds kFeedTickPeriod{10'000};
 inline constexpr std::uint32_t kUpgradePromptTimeLimitMs = 300'000;
 // Low four bits of a check's flags: 5 for a fallback feed; the high four are carried over.
 inline constexpr std::uint32_t kFallbackCheckFlags = 5;
+// Refer (or fallback) hops followed at most from one check.
+inline constexpr int kMaxReferHops = 3;
 // Discovery asks for one more check with these flags when a server sends a list.
 inline constexpr std::uint32_t kServerListCheckFlags = 1;
 
@@ -103,6 +105,7 @@ public:
 
 private:
     void queue(FeedStep step);
+    void checkFeed(std::string_view url, std::uint32_t flags);
     void checkTouchHost();
     void runCheck(std::uint32_t flags);
     void applyFeedResult(std::uint32_t flags);
@@ -123,6 +126,7 @@ private:
     std::string touchUrl_;
     bool busy_ = false;
     int ticks_ = 0;
+    int referHops_ = 0; // hops followed since the check that started the chain
     // Failed reports so far; -1 once one succeeded. One checker per running copy.
     std::int8_t touchAttempts_ = 0;
 };

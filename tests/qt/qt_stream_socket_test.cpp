@@ -109,6 +109,23 @@ TEST_F(QtStreamSocketTest, TransfersOneMebibyteEachWayThroughShortWrites)
     EXPECT_EQ(client.closed + server.closed, 0);
 }
 
+TEST_F(QtStreamSocketTest, APeerThatIsNotReadIsHeldBackByFlowControlNotBufferedWithoutEnd)
+{
+    // More than the kernel's socket buffers can hold on both sides together.
+    constexpr std::size_t kSize = 96 << 20;
+    server.socket->setHandlers({}); // the owner reads nothing for now
+    client.outgoing = pattern(kSize, 4);
+    client.pump();
+    runUntil([] { return false; }, std::chrono::milliseconds(1500));
+    EXPECT_LE(server.socket->bytesAvailable(), QtStreamSocket::kMaxBufferedReadBytes);
+    EXPECT_LT(client.sent, kSize);
+
+    server.attach(std::move(server.socket));
+    server.drain();
+    ASSERT_TRUE(runUntil([&] { return server.incoming.size() >= kSize; }));
+    EXPECT_TRUE(server.incoming == client.outgoing);
+}
+
 TEST_F(QtStreamSocketTest, CloseSendsWhatIsQueuedThenThePeerSeesClosed)
 {
     client.outgoing = pattern(100'000, 3);

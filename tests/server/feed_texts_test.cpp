@@ -87,6 +87,15 @@ TEST(ServerOptions, DefaultsAdvertiseLoopbackForTheWildcardAddress)
     EXPECT_EQ(serverListText(parse({"--udp", "192.0.2.1:4000"}).options.feed.servers), "192.0.2.1:4000");
 }
 
+TEST(ServerOptions, ListeningOnPortZeroTakesAFreePort)
+{
+    const auto parsed = parse({"--udp", "127.0.0.1:0", "--http", "127.0.0.1:0"});
+    ASSERT_EQ(parsed.outcome, ParsedCommandLine::Outcome::Run) << parsed.message.toStdString();
+    EXPECT_EQ(parsed.options.http, (Endpoint{0x7F000001, 0}));
+    // The server fills in the port it bound before it serves the feed.
+    EXPECT_EQ(serverListText(parsed.options.feed.servers), "127.0.0.1:0");
+}
+
 TEST(ServerOptions, AdvertisedServersAreRepeatableOrCommaSeparated)
 {
     const auto parsed = parse({"--advertise", "192.0.2.1:3333,192.0.2.2:3334", "--advertise", "192.0.2.3:1552",
@@ -102,7 +111,8 @@ TEST(ServerOptions, BadValuesAreRefusedWithTheOptionNamed)
 {
     const std::pair<QStringList, QString> cases[] = {
         {{"--udp", "localhost:3333"}, "--udp"},
-        {{"--http", "127.0.0.1:0"}, "--http"},
+        {{"--http", "127.0.0.1:65536"}, "--http"},
+        {{"--advertise", "127.0.0.1:0"}, "--advertise"},
         {{"--http", "127.0.0.1"}, "--http"},
         {{"--advertise", "1.1.1.1:1,1.1.1.2:1,1.1.1.3:1,1.1.1.4:1,1.1.1.5:1,1.1.1.6:1,1.1.1.7:1,1.1.1.8:1,"
                          "1.1.1.9:1"},

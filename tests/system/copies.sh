@@ -1,6 +1,7 @@
 # Shared by the multi-copy shell tests: a scratch folder, headless copies that register with the
 # test's server, vandryctl on their homes, and waiting for a condition. Sourced after the test
-# sets vandry, vandryctl and port (the server's UDP port; its feed listens on port + 1).
+# sets vandry and vandryctl; the test starts its server with start_server, which sets feed.
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/start-server.sh"
 work=$(mktemp -d)
 declare -A pids
 cleanup() {
@@ -15,7 +16,7 @@ start_copy() { # name, then more options
   local name=$1; shift
   mkdir -p "$work/$name/share" "$work/$name/downloads"
   "$vandry" --headless --home "$work/$name/home" --nick "$name" --share "$work/$name/share" \
-    --download "$work/$name/downloads" --feed "http://127.0.0.1:$((port + 1))/feed" "$@" >> "$work/$name.log" 2>&1 &
+    --download "$work/$name/downloads" --feed "$feed" "$@" >> "$work/$name.log" 2>&1 &
   pids[$name]=$!
 }
 ctl() { local name=$1; shift; "$vandryctl" --home "$work/$name/home" "$@"; }

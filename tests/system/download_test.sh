@@ -5,11 +5,10 @@
 # Usage: download_test.sh VANDRY VANDRYCTL VANDRY_SERVER
 set -euo pipefail
 vandry=$1 vandryctl=$2 server=$3
-port=$((20000 + $$ % 20000))
 source "$(dirname "$0")/copies.sh"
 
-"$server" --udp "127.0.0.1:$port" --http "127.0.0.1:$((port + 1))" > "$work/server.log" 2>&1 &
-pids[server]=$!
+start_server "$server" "$work/server.log" || fail "the server did not start"
+pids[server]=$server_pid
 start_copy alice
 start_copy bob
 head -c 500 /dev/urandom > "$work/alice/share/small.bin"

@@ -7,7 +7,6 @@
 # Usage: sources_test.sh VANDRY VANDRYCTL VANDRY_SERVER
 set -euo pipefail
 vandry=$1 vandryctl=$2 server=$3
-port=$((20000 + ($$ + 7919) % 20000))
 source "$(dirname "$0")/copies.sh"
 task_state() { task_line "$1" "$2" | awk '{print $2}'; }
 source_running() { ctl bob sources "$1" | grep " $2 " | grep -q SEED_FLAG_CONNECTED; }
@@ -20,8 +19,8 @@ head -c 5000 /dev/urandom > "$work/alice/share/music/studio.mp3"
 echo "read me" > "$work/alice/share/docs/readme.txt"
 head -c $((24 << 20)) /dev/urandom > "$work/carol/share/other.bin"
 
-"$server" --udp "127.0.0.1:$port" --http "127.0.0.1:$((port + 1))" > "$work/server.log" 2>&1 &
-pids[server]=$!
+start_server "$server" "$work/server.log" || fail "the server did not start"
+pids[server]=$server_pid
 start_copy alice --upload-limit 200
 start_copy bob
 start_copy carol --upload-limit 1000

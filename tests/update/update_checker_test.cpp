@@ -189,6 +189,20 @@ TEST_F(UpdateCheckerTest, ReferKeepsTheHighFlagsAndServerListChecksSkipTheFallba
     EXPECT_EQ(probes, 2);
 }
 
+TEST_F(UpdateCheckerTest, AReferRingEndsAfterAFewHopsAndTheNextCheckFollowsItAgain)
+{
+    http.answers[kConfig.feedUrl] = "<?xml?><Refer>http://ring-a/</Refer>";
+    http.answers["http://ring-a/"] = "<?xml?><Refer>http://ring-b/</Refer>";
+    http.answers["http://ring-b/"] = "<?xml?><Refer>http://ring-a/</Refer>";
+    checker.check("", 0);
+    drain();
+    EXPECT_EQ(http.requests.size(), 1u + kMaxReferHops);
+    EXPECT_EQ(probes, 1);
+    checker.check("", 0);
+    drain();
+    EXPECT_EQ(http.requests.size(), 2u * (1 + kMaxReferHops));
+}
+
 TEST_F(UpdateCheckerTest, TouchReportFollowsTheApplyAndIsTriedThreeTimesAtMostAndOnceAfterASuccess)
 {
     const std::string touchUrl = "http://report/";
