@@ -21,13 +21,16 @@ BlockMap advertisedMap(const FileStream& stream, const OpenStreams& streams)
     return advertised;
 }
 
-std::size_t readBlocks(const FileStream& stream, std::uint32_t block, std::uint8_t count, MutableByteSpan into)
+std::size_t readBlocks(const FileStream& stream, const OpenStreams& streams, std::uint32_t block, std::uint8_t count,
+                       MutableByteSpan into)
 {
     const StreamEntry* entry = stream.entry();
     if (!entry || block >= entry->info.blockCount)
         return 0;
-    const std::uint32_t blocks = std::min(count, kBlocksPerRequest);
-    return stream.readAt(block, blocks, into);
+    // Past the blocks held, a partial file holds zeros or its trailer: never send those.
+    const std::uint32_t held = advertisedMap(stream, streams).runFrom(block);
+    const std::uint32_t blocks = std::min<std::uint32_t>({count, kBlocksPerRequest, held});
+    return blocks == 0 ? 0 : stream.readAt(block, blocks, into);
 }
 
 WriteResult writeBlocks(FileStream& stream, std::uint32_t& block, ByteSpan data)
@@ -43,7 +46,13 @@ WriteResult writeBlocks(FileStream& stream, std::uint32_t& block, ByteSpan data)
         stream.flushRange();
         return WriteResult::RangeDone;
     }
-    if (block >= range.end || block != range.position || data.empty() || !stream.writeAt(block, data))
+    if (block >= range.end || block != range.position)
+        return WriteResult::Failed;
+    // A sharer may send more than the range: blocks outside it were not asked of this sharer and
+    // may be ones it does not hold.
+    data = data.first(
+        static_cast<std::size_t>(std::min<std::uint64_t>(data.size(), std::uint64_t{range.end - block} * kBlockSize)));
+    if (data.empty() || !stream.writeAt(block, data))
         return WriteResult::Failed;
     const auto written = static_cast<std::uint32_t>((data.size() + kBlockSize - 1) / kBlockSize);
     entry->receivedKb += written;

@@ -14,9 +14,11 @@ namespace vandry {
 // fetched but not yet merged into it, so that a file still arriving is served as it arrives.
 BlockMap advertisedMap(const FileStream& stream, const OpenStreams& streams);
 
-// Reads the blocks a data request asks for (at most four, whatever the request says) into
-// `into`; 0 when the request lies beyond the file or nothing could be read.
-std::size_t readBlocks(const FileStream& stream, std::uint32_t block, std::uint8_t count, MutableByteSpan into);
+// Reads the blocks a data request asks for (at most four, whatever the request says, and only
+// those of the advertised map from `block` on without a gap) into `into`; 0 when `block` is not
+// held or nothing could be read.
+std::size_t readBlocks(const FileStream& stream, const OpenStreams& streams, std::uint32_t block, std::uint8_t count,
+                       MutableByteSpan into);
 
 enum class WriteResult {
     RangeDone, // the range is flushed into the map: exchange maps for the next one
@@ -25,7 +27,8 @@ enum class WriteResult {
 };
 
 // Writes a data answer for `block` into the link's range. The answer must be for the block the
-// link asked for (its position): blocks are claimed only once written. On success the position,
+// link asked for (its position): blocks are claimed only once written, and bytes past the range's
+// end are dropped. On success the position,
 // `block` and the entry's progress counter advance by the whole blocks written.
 WriteResult writeBlocks(FileStream& stream, std::uint32_t& block, ByteSpan data);
 

@@ -109,7 +109,7 @@ void FileLink::answerHeldRequest()
     // The answer keeps the request's count and block.
     storeFrameHeader(sendBuffer(), request);
     const auto into = sendPayload().first(std::size_t{kBlocksPerRequest} * kBlockSize);
-    const std::size_t read = readBlocks(stream_, request.block, request.count, into);
+    const std::size_t read = readBlocks(stream_, env_.openStreams, request.block, request.count, into);
     if (read == 0) {
         markTrxferException(kReportPeerReadFailed);
         return;

@@ -122,6 +122,17 @@ std::uint64_t BlockMap::countBlocks() const
     return total;
 }
 
+std::uint32_t BlockMap::runFrom(std::uint32_t block) const
+{
+    const int i = lastAtOrBelow(block);
+    return inGap(i) ? 0 : v_[i + 1] - block;
+}
+
+bool BlockMap::canAdd(std::uint32_t a, std::uint32_t b) const
+{
+    return count_ + 2 <= kCapacity || a >= b || lastBelow(a) != lastAtOrBelow(b) || !inGap(lastBelow(a));
+}
+
 bool BlockMap::isWhole(std::uint32_t blockCount) const
 {
     return count_ == 2 && v_[0] == 0 && v_[1] == blockCount;
@@ -135,7 +146,7 @@ bool BlockMap::operator==(const BlockMap& other) const
 void applyRanges(const BlockMap& source, BlockMap& target, bool add)
 {
     for (std::size_t i = 0; i < source.rangeCount(); ++i) {
-        if (target.count() > BlockMap::kBatchLimit)
+        if (add && target.count() > BlockMap::kBatchLimit)
             return;
         const auto r = source.range(i);
         if (add)

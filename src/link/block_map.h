@@ -55,6 +55,10 @@ public:
     std::uint64_t countBlocks() const;
     // The single range (0, blockCount) of a complete file.
     bool isWhole(std::uint32_t blockCount) const;
+    // How many blocks from `block` on are present without a gap; 0 when `block` is not.
+    std::uint32_t runFrom(std::uint32_t block) const;
+    // Adding [a, b) would fit: it touches or overlaps a range, or there is room for one more.
+    bool canAdd(std::uint32_t a, std::uint32_t b) const;
     // Every range lies inside a file of blockCount blocks.
     bool withinBlocks(std::uint32_t blockCount) const { return lastEnd() <= blockCount; }
 
@@ -73,8 +77,9 @@ private:
     std::size_t count_ = 0;
 };
 
-// For each range of `source` in order, adds it to or subtracts it from `target`; stops early once
-// the target holds more than kBatchLimit boundaries.
+// For each range of `source` in order, adds it to or subtracts it from `target`. Adding stops
+// early once the target holds more than kBatchLimit boundaries; subtracting always runs to the end
+// (out of room it removes more, never less), so a subtracted range is never left in the target.
 void applyRanges(const BlockMap& source, BlockMap& target, bool add);
 
 void encodeBlockMap(const BlockMap& map, ByteWriter& out);

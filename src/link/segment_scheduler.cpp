@@ -25,6 +25,22 @@ std::optional<BlockMap> parseSharerMap(ByteSpan payload, std::uint32_t blockCoun
     return map;
 }
 
+// Blocks fetched from a range's start are recorded only if the own map can take them. With the map
+// full, only ranges that extend a range already held qualify; any other would be fetched, fail to
+// be recorded and be chosen again, without end.
+void keepRecordable(BlockMap& wanted, const BlockMap& own)
+{
+    if (own.count() + 2 <= BlockMap::kCapacity)
+        return;
+    BlockMap kept;
+    for (std::size_t i = 0; i < wanted.rangeCount(); ++i) {
+        const BlockRange r = wanted.range(i);
+        if (own.canAdd(r.start, r.start + 1))
+            kept.addRange(r.start, r.end);
+    }
+    wanted = kept;
+}
+
 bool writesSameFile(const FileStream& self, const FileStream& other)
 {
     return &other != &self && other.writes() && self.sharesEntryWith(other);
@@ -150,6 +166,7 @@ ScheduleOutcome scheduleSegment(const ScheduledLink& self, std::span<const Sched
     BlockMap& wanted = stream.peerMap();
     wanted = *offered;
     applyRanges(entry->map, wanted, false);
+    keepRecordable(wanted, entry->map);
     if (wanted.empty())
         return {nothingLeft(*entry), {}};
     const BlockMap unfetched = wanted;

@@ -145,6 +145,29 @@ TEST(BlockMap, ApplyRanges)
     EXPECT_EQ(target.lastEnd(), 301u);
 }
 
+TEST(BlockMap, SubtractingFromAFullTargetRunsToTheEnd)
+{
+    auto target = comb(64);
+    ASSERT_EQ(target.count(), 128u);
+    const auto source = target;
+    applyRanges(source, target, false);
+    EXPECT_TRUE(target.empty());
+}
+
+TEST(BlockMap, RunsAndRoomForARange)
+{
+    const auto map = mapOf({10, 20, 30, 40});
+    EXPECT_EQ(map.runFrom(10), 10u);
+    EXPECT_EQ(map.runFrom(19), 1u);
+    EXPECT_EQ(map.runFrom(20), 0u);
+    EXPECT_EQ(map.runFrom(5), 0u);
+    const auto full = comb(64);
+    EXPECT_TRUE(full.canAdd(full.lastEnd(), full.lastEnd() + 5)); // extends a range
+    EXPECT_TRUE(full.canAdd(1, 2));                               // bridges two
+    EXPECT_FALSE(full.canAdd(full.lastEnd() + 1, full.lastEnd() + 2));
+    EXPECT_TRUE(mapOf({0, 1}).canAdd(5, 6));
+}
+
 TEST(BlockMap, WireFormGoldenBytesAndRoundTrip)
 {
     const auto map = mapOf({1, 0x0A0B0C0D});

@@ -147,6 +147,37 @@ TEST_F(SchedulerTest, MalformedSharerMapsAreRejected)
     EXPECT_EQ(range(self).end, 60u);
 }
 
+TEST_F(SchedulerTest, ASharerMapOfSixtyFourRangesOffersOnlyBlocksNotHeld)
+{
+    const auto self = writer(1, 200 * 1024);
+    self.stream->entry()->map.addRange(0, 4);
+    Bytes payload;
+    ByteWriter out(payload);
+    for (std::uint32_t i = 0; i < 64; ++i) {
+        out.u32le(i * 3);
+        out.u32le(i * 3 + 2);
+    }
+    EXPECT_EQ(schedule(self, {}, payload).result, ScheduleResult::Fetch);
+    EXPECT_EQ(range(self).start, 4u);
+    EXPECT_EQ(range(self).end, 5u);
+}
+
+TEST_F(SchedulerTest, WithAFullMapOnlyRangesThatExtendAHeldOneAreChosen)
+{
+    const auto self = writer(1, 400 * 1024);
+    BlockMap& own = self.stream->entry()->map;
+    for (std::uint32_t i = 0; i < 64; ++i)
+        own.addRange(10 + i * 5, 12 + i * 5);
+    ASSERT_EQ(own.count(), BlockMap::kCapacity);
+    // [0, 10) could not be recorded once fetched: it would be chosen again and again.
+    EXPECT_EQ(schedule(self, {}, mapPayload({0, 400})).result, ScheduleResult::Fetch);
+    EXPECT_EQ(range(self).start, 12u);
+    range(self).position = range(self).end;
+    EXPECT_TRUE(self.stream->flushRange());
+    EXPECT_EQ(own.runFrom(10), 7u); // the gap [12, 15) joined two ranges
+    EXPECT_EQ(own.count(), BlockMap::kCapacity - 2);
+}
+
 class BlockExchangeTest : public SchedulerTest {
 protected:
     // A file of 20 blocks whose last block is short.
@@ -173,6 +204,18 @@ TEST_F(BlockExchangeTest, WritesAdvanceByWholeBlocksAndEndAtTheRangeEdge)
     EXPECT_EQ(writeBlocks(stream, block, pattern(16 * 1024, kSize - 16 * 1024)), WriteResult::RangeDone);
     EXPECT_EQ(block, 20u);
     EXPECT_EQ(stream.entry()->map, *BlockMap::fromBoundaries(std::vector<std::uint32_t>{8, 20}));
+}
+
+TEST_F(BlockExchangeTest, BlocksPastTheRangeInAnAnswerAreNeitherWrittenNorClaimed)
+{
+    const auto link = writer(1, kSize);
+    FileStream& stream = *link.stream;
+    range(link) = {8, 10, 8};
+    std::uint32_t block = 8;
+    EXPECT_EQ(writeBlocks(stream, block, pattern(8 * 1024, 4096)), WriteResult::RangeDone);
+    EXPECT_EQ(block, 10u);
+    EXPECT_EQ(stream.entry()->map, *BlockMap::fromBoundaries(std::vector<std::uint32_t>{8, 10}));
+    EXPECT_EQ(stream.entry()->receivedKb, 2u);
 }
 
 TEST_F(BlockExchangeTest, AnswersOutsideTheRangeOrNotAskedForAreRefused)
@@ -213,9 +256,13 @@ TEST_F(BlockExchangeTest, SharerAdvertisesUnmergedBlocksAndReadsAtMostFourBlocks
     std::uint32_t block = 14;
     ASSERT_EQ(writeBlocks(*receiving.stream, block, pattern(14 * 1024, 4096)), WriteResult::Continue);
     Bytes into(64 * 1024);
-    EXPECT_EQ(readBlocks(serving, 14, 200, into), 4096u);
+    EXPECT_EQ(readBlocks(serving, list, 14, 200, into), 4096u);
     EXPECT_EQ(Bytes(into.begin(), into.begin() + 4096), pattern(14 * 1024, 4096));
-    EXPECT_EQ(readBlocks(serving, 20, 4, into), 0u);
+    EXPECT_EQ(readBlocks(serving, list, 20, 4, into), 0u);
+    // A partial file holds zeros past its ranges: a request stops at the end of a held range
+    // and one for a block not held is not answered.
+    EXPECT_EQ(readBlocks(serving, list, 2, 4, into), 2048u);
+    EXPECT_EQ(readBlocks(serving, list, 5, 4, into), 0u);
 }
 
 } // namespace
