@@ -28,6 +28,7 @@
 #include "discovery/discovery_listener.h"
 #include "discovery/neighbour_table.h"
 #include "discovery/reliable_transport_sink.h"
+#include "discovery/reply_budget.h"
 #include "discovery/request_services.h"
 #include "discovery/server_probe.h"
 
@@ -99,17 +100,20 @@ private:
     void dispatch(const ControlDatagram& header, ByteSpan datagram, Endpoint source);
     void onServerReply(const ControlDatagram& header, Endpoint source);
     void onAnnounce(Endpoint source);
-    void onRecords(const ControlDatagram& header, ByteSpan datagram);
-    bool mergeRecords(std::uint16_t slotHint, ByteSpan payload);
+    // One of this copy's rendezvous servers, matched by address as the probe answer is.
+    bool isServer(Endpoint source) const;
+    void onRecords(const ControlDatagram& header, ByteSpan datagram, Endpoint source);
+    bool mergeRecords(std::uint16_t slotHint, ByteSpan payload, RecordSource from);
     void onRequest(const ControlDatagram& header, ByteSpan payload, Endpoint source);
     void onReply(ByteSpan payload, Endpoint source);
     void onPunch(const ControlDatagram& header, ByteSpan payload, Endpoint source);
-    void onServerList(const ControlDatagram& header, ByteSpan payload);
+    void onServerList(const ControlDatagram& header, ByteSpan payload, Endpoint source);
     void onEcho(const ControlDatagram& header, ByteSpan payload, Endpoint source);
 
     std::unique_ptr<DatagramSocket> socket_;
     DiscoveryContext context_;
     ControlSender sender_;
+    ReplyBudget replyBudget_;
     // The probe thread's copy of this copy's identity; the table itself belongs to the main thread.
     mutable std::mutex identityMutex_;
     HostIdentity probeIdentity_{};

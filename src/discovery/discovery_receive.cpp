@@ -54,7 +54,7 @@ void DiscoveryEndpoint::dispatch(const ControlDatagram& h, ByteSpan datagram, En
         return onAnnounce(source);
     case ControlType::Records:
     case ControlType::RecordsUpdate:
-        return onRecords(h, datagram);
+        return onRecords(h, datagram, source);
     case ControlType::Request:
         return onRequest(h, payload, source);
     case ControlType::Reply:
@@ -62,13 +62,22 @@ void DiscoveryEndpoint::dispatch(const ControlDatagram& h, ByteSpan datagram, En
     case ControlType::Punch:
         return onPunch(h, payload, source);
     case ControlType::ServerRecords:
-        mergeRecords(h.word, payload);
+        if (isServer(source))
+            mergeRecords(h.word, payload, RecordSource::Server);
         return;
     case ControlType::ServerList:
-        return onServerList(h, payload);
+        return onServerList(h, payload, source);
     case ControlType::Echo:
         return onEcho(h, payload, source);
     }
+}
+
+bool DiscoveryEndpoint::isServer(Endpoint source) const
+{
+    const std::string sourceText = ipv4ToText(source.address);
+    const auto servers = context_.settings.servers.entries();
+    return std::any_of(servers.begin(), servers.end(),
+                       [&](const ServerList::Entry& server) { return server.address == sourceText; });
 }
 
 // A server answered our probe with our public address and port. Servers are matched by dotted
@@ -96,7 +105,7 @@ void DiscoveryEndpoint::onAnnounce(Endpoint source)
     sender_.send(controlHeader(ControlType::Records), encodeHostRecord(context_.table.local().host), source);
 }
 
-void DiscoveryEndpoint::onRecords(const ControlDatagram& h, ByteSpan datagram)
+void DiscoveryEndpoint::onRecords(const ControlDatagram& h, ByteSpan datagram, Endpoint source)
 {
     sender_.setEchoWord(h.word);
     ByteSpan payload = datagram.subspan(ControlDatagram::kSize);
@@ -107,39 +116,49 @@ void DiscoveryEndpoint::onRecords(const ControlDatagram& h, ByteSpan datagram)
             return;
         payload = ByteSpan(expanded).subspan(ControlDatagram::kSize);
     }
-    if (!mergeRecords(h.word, payload))
+    if (!mergeRecords(h.word, payload, isServer(source) ? RecordSource::Server : RecordSource::Peer))
         return;
     if (h.type == static_cast<std::uint8_t>(ControlType::Records) || h.subType == kFullUpdate)
         context_.listener.neighboursArrived();
 }
 
-// False when the payload is not a list of whole records. The slot the table chose is not written
-// back anywhere: nothing reads the datagram after the merge.
-bool DiscoveryEndpoint::mergeRecords(std::uint16_t slotHint, ByteSpan payload)
+// False when the payload is not a list of whole records, or a peer's list of more than its own
+// record (only servers send lists). The slot the table chose is not written back anywhere:
+// nothing reads the datagram after the merge.
+bool DiscoveryEndpoint::mergeRecords(std::uint16_t slotHint, ByteSpan payload, RecordSource from)
 {
     const auto records = parseRecordList(payload);
-    if (!records)
+    if (!records || (from == RecordSource::Peer && records->size() > 1))
         return false;
-    context_.table.merge(*records, slotHint);
+    context_.table.merge(*records, slotHint, from);
     return true;
 }
 
+// Answers go out within the reply budget. The relayed form names the address to answer at, so
+// it is honoured only when a server relayed it; anyone else could aim answers at a third party.
 void DiscoveryEndpoint::onRequest(const ControlDatagram& h, ByteSpan payload, Endpoint source)
 {
+    if (h.subType != 0 && !isServer(source))
+        return;
     const auto served = serveRequest(payload, context_.services, context_.table.local().host);
     if (!served)
         return;
     const auto reply = controlHeader(ControlType::Reply);
+    const std::uint32_t nowMs = context_.table.clock().tickMs();
     if (h.subType == 0) {
-        sender_.send(reply, served->reply, source);
+        if (replyBudget_.take(source.address, served->reply.size(), nowMs))
+            sender_.send(reply, served->reply, source);
         return;
     }
     // Forwarded by a server: answer the requester itself, not the server.
     const NeighbourRecord requester = context_.table.snapshot(served->requester);
     const auto chosen = context_.table.chooseAddress(requester);
+    const Endpoint destination = chosen.value_or(Endpoint{requester.host.mapAddr, requester.host.mapPort});
+    if (!replyBudget_.take(destination.address, served->reply.size(), nowMs))
+        return;
     if (context_.settings.logging.load())
         context_.log.append(sessionReplyLog(served->reply.size(), reply.type, reply.subType, requester, chosen));
-    sender_.send(reply, served->reply, chosen.value_or(Endpoint{requester.host.mapAddr, requester.host.mapPort}));
+    sender_.send(reply, served->reply, destination);
 }
 
 void DiscoveryEndpoint::onReply(ByteSpan payload, Endpoint source)
@@ -178,9 +197,12 @@ void DiscoveryEndpoint::onPunch(const ControlDatagram& h, ByteSpan payload, Endp
 }
 
 // A list meant for another copy's identity tag (bytes 6-7 of the identity, in the header's
-// bytes 8-11 as a little-endian number) is ignored.
-void DiscoveryEndpoint::onServerList(const ControlDatagram& h, ByteSpan payload)
+// bytes 8-11 as a little-endian number) is ignored, and so is a list from anyone but a known
+// server: otherwise any sender could make itself this copy's server.
+void DiscoveryEndpoint::onServerList(const ControlDatagram& h, ByteSpan payload, Endpoint source)
 {
+    if (!isServer(source))
+        return;
     const auto& identity = context_.table.local().host.identity;
     const std::uint32_t tag = identity[6] | (std::uint32_t{identity[7]} << 8);
     if (tag != 0 && numberFromAddressField(h.address) != tag)

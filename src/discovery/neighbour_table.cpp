@@ -7,7 +7,8 @@ constexpr std::string_view kProvisionalNickname = "(TEMP)";
 constexpr std::size_t kHexIdentityDigits = 32;
 } // namespace
 
-NeighbourTable::NeighbourTable(const Clock& clock, const HostRecord& local) : clock_(clock), slots_(kSlots)
+NeighbourTable::NeighbourTable(const Clock& clock, const HostRecord& local)
+    : clock_(clock), slots_(kSlots), fromServer_(kSlots, false)
 {
     slots_[0].host = local;
     slots_[0].lastSeen = kLocalLastSeen;
@@ -23,7 +24,8 @@ std::uint32_t NeighbourTable::nowStamp() const
     return static_cast<std::uint32_t>(clock_.nowSeconds());
 }
 
-std::optional<NeighbourSlot> NeighbourTable::slotForMerge(const HostRecord& record, std::uint16_t hint) const
+std::optional<NeighbourSlot> NeighbourTable::slotForMerge(const HostRecord& record, std::uint16_t hint,
+                                                          RecordSource source) const
 {
     if (hint >= kSlots || slots_[hint].host.identity != record.identity)
         hint = 0;
@@ -33,6 +35,7 @@ std::optional<NeighbourSlot> NeighbourTable::slotForMerge(const HostRecord& reco
         return NeighbourSlot{hint};
     std::optional<NeighbourSlot> free;
     std::optional<NeighbourSlot> stale;
+    std::optional<NeighbourSlot> unvouched;
     for (std::uint16_t i = 1; i < kSlots; ++i) {
         const auto& slot = slots_[i];
         if (slot.host.identity == record.identity)
@@ -41,22 +44,31 @@ std::optional<NeighbourSlot> NeighbourTable::slotForMerge(const HostRecord& reco
             free = NeighbourSlot{i};
         if (!stale && !isFree(slot) && age(slot) > kOnlineAge)
             stale = NeighbourSlot{i};
+        if (!unvouched && !isFree(slot) && !fromServer_[i])
+            unvouched = NeighbourSlot{i};
     }
-    return free ? free : stale;
+    if (free || stale)
+        return free ? free : stale;
+    return source == RecordSource::Server ? unvouched : std::nullopt;
 }
 
-std::optional<NeighbourSlot> NeighbourTable::merge(std::span<const HostRecord> records, std::uint16_t slotHint)
+std::optional<NeighbourSlot> NeighbourTable::merge(std::span<const HostRecord> records, std::uint16_t slotHint,
+                                                   RecordSource source)
 {
     const std::uint16_t hint = records.size() == 1 ? slotHint : 0;
     std::optional<NeighbourSlot> chosen;
     for (const auto& record : records) {
-        chosen = slotForMerge(record, hint);
+        chosen = slotForMerge(record, hint, source);
         if (!chosen)
             continue;
         auto& slot = slots_[chosen->index];
         // What was learnt about a slot's previous copy (addresses, transport flag) is not the new one's.
-        if (slot.host.identity != record.identity)
+        if (slot.host.identity != record.identity) {
             slot = NeighbourRecord{};
+            fromServer_[chosen->index] = false;
+        }
+        if (source == RecordSource::Server)
+            fromServer_[chosen->index] = true;
         slot.host = record;
         slot.lastSeen = nowStamp();
         // A confirmed direct address is only worth keeping while it is still one of the copy's LAN addresses.
@@ -94,6 +106,7 @@ std::optional<NeighbourSlot> NeighbourTable::find(const HostIdentity& identity, 
         return std::nullopt;
     auto& slot = slots_[target->index];
     slot = NeighbourRecord{};
+    fromServer_[target->index] = false;
     slot.host.identity = identity;
     slot.host.setNickname(kProvisionalNickname);
     slot.lastSeen = nowStamp();

@@ -21,6 +21,9 @@
 
 namespace vandry {
 
+// Where a record list came from: one of this copy's rendezvous servers, or anyone else.
+enum class RecordSource : std::uint8_t { Server, Peer };
+
 struct NeighbourSlot {
     std::uint16_t index = 0;
     bool operator==(const NeighbourSlot&) const = default;
@@ -38,6 +41,7 @@ public:
 
     NeighbourTable(const Clock& clock, const HostRecord& local);
 
+    const Clock& clock() const { return clock_; }
     const NeighbourRecord& local() const { return slots_[0]; }
     // Replaces the local record (mapped address learnt, port changed); its last seen stays fixed.
     void setLocal(const HostRecord& record) { slots_[0].host = record; }
@@ -47,7 +51,11 @@ public:
     // one record and only when the hinted slot already holds that record's identity. Returns the
     // slot of the last record, for the caller to write back into the datagram; nullopt when that
     // record carried the local identity or the table had no room.
-    std::optional<NeighbourSlot> merge(std::span<const HostRecord> records, std::uint16_t slotHint);
+    // A new copy takes the first free slot, else the first stale one. Records from a server may
+    // also take a live slot that only peers have vouched for (a provisional entry, or a record a
+    // peer sent), so that anyone flooding the table with made-up copies cannot keep a real one out.
+    std::optional<NeighbourSlot> merge(std::span<const HostRecord> records, std::uint16_t slotHint,
+                                       RecordSource source = RecordSource::Server);
 
     // The slot of `identity` seen less than 600 s ago (slot 0 included). With `create`, otherwise a
     // stale slot of the same identity or the first free slot becomes a provisional "(TEMP)" entry;
@@ -86,10 +94,11 @@ private:
     bool isFree(const NeighbourRecord& record) const { return record.lastSeen == 0; }
     std::uint32_t nowStamp() const;
     std::optional<NeighbourSlot> findFresh(const HostIdentity& identity) const;
-    std::optional<NeighbourSlot> slotForMerge(const HostRecord& record, std::uint16_t hint) const;
+    std::optional<NeighbourSlot> slotForMerge(const HostRecord& record, std::uint16_t hint, RecordSource source) const;
 
     const Clock& clock_;
     std::vector<NeighbourRecord> slots_;
+    std::vector<bool> fromServer_; // a server has named the slot's copy
 };
 
 } // namespace vandry

@@ -187,6 +187,7 @@ inline ControlDatagram header(std::uint8_t type, std::uint8_t subType = 0, std::
 constexpr unsigned kLocalCopy = 700;
 constexpr Ipv4 kLocalPublic = 0x5D000001; // 93.0.0.1
 constexpr Endpoint kPeer{0xC0A80063, 1552};
+constexpr Endpoint kServer{0x0A000001, 3000}; // server 0 once a test calls useServers({"10.0.0.1"})
 
 class EndpointTest : public ::testing::Test {
 protected:

@@ -87,28 +87,45 @@ TEST_F(ReceiveTest, AnnounceFromAnUnknownCopyIsAnsweredButNotRecorded)
 
 TEST_F(ReceiveTest, RecordListsAreMergedAndAnnouncedByTypeAndSubType)
 {
-    deliver(header(2, 0, 0x1234), records({1, 2}));
+    useServers({"10.0.0.1"});
+    deliver(header(2, 0, 0x1234), records({1, 2}), kServer);
     EXPECT_TRUE(knows(1));
     EXPECT_TRUE(knows(2));
     EXPECT_EQ(listener.neighbours, 1);
     EXPECT_EQ(echoOnNextSend(), 0x1234);
 
-    deliver(header(3, 0, 0x2222), records({3}));
+    deliver(header(3, 0, 0x2222), records({3}), kServer);
     EXPECT_TRUE(knows(3));
     EXPECT_EQ(listener.neighbours, 1); // a type 3 update is announced only with sub-type 1
-    deliver(header(3, 1, 0x3333), records({4}));
+    deliver(header(3, 1, 0x3333), records({4}), kServer);
     EXPECT_EQ(listener.neighbours, 2);
     EXPECT_EQ(echoOnNextSend(), 0x3333);
 
     // Servers' own record lists: merged quietly, and their word is no echo word.
-    deliver(header(145, 0, 0x4444), records({6}));
+    deliver(header(145, 0, 0x4444), records({6}), kServer);
     EXPECT_TRUE(knows(6));
     EXPECT_EQ(listener.neighbours, 2);
     EXPECT_EQ(echoOnNextSend(), 0x3333);
 }
 
+TEST_F(ReceiveTest, PeersAreHeardOnlyForTheirOwnRecordAndNeverForServerRecordsOrLists)
+{
+    useServers({"10.0.0.1"});
+    deliver(header(2), records({1}), kPeer);
+    EXPECT_TRUE(knows(1));
+    deliver(header(2), records({2, 3}), kPeer);
+    deliver(header(145), records({4}), kPeer);
+    EXPECT_FALSE(knows(2) || knows(3) || knows(4));
+    EXPECT_EQ(listener.neighbours, 1);
+
+    deliver(header(146), encodeServerList(std::vector<Endpoint>{{0x0B000001, 5000}}), kPeer);
+    EXPECT_EQ(settings.servers.entry(0).address, "10.0.0.1");
+    EXPECT_EQ(settings.servers.probeState.load(), 0);
+}
+
 TEST_F(ReceiveTest, CompressedRecordListsAreExpandedBeforeMerging)
 {
+    useServers({"10.0.0.1"});
     unsigned first = 1;
     for (std::uint8_t plain : {0, 60, 61}) {
         SCOPED_TRACE(plain);
@@ -116,7 +133,7 @@ TEST_F(ReceiveTest, CompressedRecordListsAreExpandedBeforeMerging)
         const auto packed = lzwEncode(ByteSpan(payload).subspan(plain));
         const auto wire = compressedRecords(payload, plain, packed);
         ASSERT_LT(wire.size(), 12 + payload.size());
-        socket->deliver(wire, kPeer);
+        socket->deliver(wire, kServer);
         EXPECT_TRUE(knows(first));
         EXPECT_TRUE(knows(first + 5));
         EXPECT_EQ(echoOnNextSend(), 9);
@@ -218,22 +235,23 @@ TEST_F(ReceiveTest, ServerListSetsAtMostEightServersAndAsksForOneMoreCheck)
     std::vector<Endpoint> list;
     for (std::uint32_t i = 0; i < 10; ++i)
         list.push_back({0x0B000000u + i, static_cast<std::uint16_t>(5000 + i)});
-    deliver(header(146), encodeServerList(list));
+    useServers({"10.0.0.1"});
+    deliver(header(146), encodeServerList(list), kServer);
     const auto servers = settings.servers.entries();
     EXPECT_EQ(servers[0], (ServerList::Entry{"11.0.0.0", 5000}));
     EXPECT_EQ(servers[7], (ServerList::Entry{"11.0.0.7", 5007}));
     EXPECT_EQ(settings.servers.probeState.load(), 1);
     EXPECT_EQ(listener.serverLists, 1);
 
-    // Later lists are counted but ask for nothing more.
-    deliver(header(146), encodeServerList(std::span(list).first(2)));
+    // Later lists are counted but ask for nothing more; the list's own servers are servers now.
+    deliver(header(146), encodeServerList(std::span(list).first(2)), {0x0B000001, 5001});
     EXPECT_EQ(settings.servers.probeState.load(), 2);
     EXPECT_EQ(settings.servers.entry(1).address, "11.0.0.1");
     EXPECT_EQ(listener.serverLists, 1);
 
     // While probing, a list moves the state from 2 to 3.
     settings.servers.probeState = ServerProbe::kProbing;
-    deliver(header(146), encodeServerList(std::span(list).first(1)));
+    deliver(header(146), encodeServerList(std::span(list).first(1)), {0x0B000001, 5001});
     EXPECT_EQ(settings.servers.probeState.load(), 3);
     EXPECT_EQ(listener.serverLists, 1);
 }
@@ -244,13 +262,14 @@ TEST_F(ReceiveTest, ServerListForAnotherIdentityTagIsIgnored)
     local.identity[6] = 0x34;
     local.identity[7] = 0x12;
     table.setLocal(local);
+    useServers({"10.0.0.1"});
     const std::vector<Endpoint> list{{0x0B000001, 5000}};
-    deliver(header(146, 0, 0, addressFieldFromNumber(0x1235)), encodeServerList(list));
-    deliver(header(146, 0, 0, addressFieldFromNumber(0x00341200)), encodeServerList(list));
-    EXPECT_EQ(settings.servers.entry(0).address, "");
+    deliver(header(146, 0, 0, addressFieldFromNumber(0x1235)), encodeServerList(list), kServer);
+    deliver(header(146, 0, 0, addressFieldFromNumber(0x00341200)), encodeServerList(list), kServer);
+    EXPECT_EQ(settings.servers.entry(0).address, "10.0.0.1");
     EXPECT_EQ(settings.servers.probeState.load(), 0);
 
-    deliver(header(146, 0, 0, addressFieldFromNumber(0x1234)), encodeServerList(list));
+    deliver(header(146, 0, 0, addressFieldFromNumber(0x1234)), encodeServerList(list), kServer);
     EXPECT_EQ(settings.servers.entry(0).address, "11.0.0.1");
     EXPECT_EQ(listener.serverLists, 1);
 }

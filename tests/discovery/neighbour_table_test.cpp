@@ -144,6 +144,23 @@ TEST_F(NeighbourTableTest, FullTableDropsANewCopyUntilASlotIsOlderThan120Seconds
     EXPECT_EQ(taken.observedPort, 0);
 }
 
+TEST_F(NeighbourTableTest, PeersFillingTheTableNeverKeepOutACopyAServerNames)
+{
+    for (unsigned n = 1; n < NeighbourTable::kSlots; ++n) {
+        const auto r = host(n);
+        table.merge(std::span(&r, 1), 0, RecordSource::Peer);
+    }
+    const auto real = host(5000);
+    EXPECT_FALSE(table.merge(std::span(&real, 1), 0, RecordSource::Peer));
+    EXPECT_EQ(table.merge(std::span(&real, 1), 0, RecordSource::Server), NeighbourSlot{1});
+    // Once named by a server a live copy is kept: the next server record takes another slot.
+    const auto second = host(5001);
+    EXPECT_EQ(table.merge(std::span(&second, 1), 0, RecordSource::Server), NeighbourSlot{2});
+    const auto fake = host(5002);
+    EXPECT_FALSE(table.merge(std::span(&fake, 1), 0, RecordSource::Peer));
+    EXPECT_TRUE(holds(identity(5000)));
+}
+
 TEST_F(NeighbourTableTest, DirectAddressSurvivesMergesOnlyWhileItIsALanAddress)
 {
     mergeOne(host(1));

@@ -25,10 +25,12 @@ FileKey key(std::uint8_t seed)
 
 class RequestServingTest : public EndpointTest {
 protected:
-    // Serves `request` arriving with `subType` and returns the only datagram sent, if any.
+    RequestServingTest() { useServers({"10.0.0.1"}); }
+    // Serves `request` arriving with `subType` (relayed forms from the server) and returns the
+    // only datagram sent, if any.
     std::optional<SentDatagram> serve(const Bytes& request, std::uint8_t subType = 0)
     {
-        deliver(header(5, subType), request);
+        deliver(header(5, subType), request, subType == 0 ? kPeer : kServer);
         auto sent = socket->takeSent();
         EXPECT_LE(sent.size(), 1u);
         if (sent.empty())
@@ -135,6 +137,49 @@ TEST_F(RequestServingTest, RequestsOfInvalidLengthGetNoReply)
     EXPECT_FALSE(serve(text));
     EXPECT_FALSE(serve(Bytes(67, 0)));
     EXPECT_TRUE(services.queries.empty());
+}
+
+TEST_F(RequestServingTest, TheRelayedFormIsHonouredOnlyFromAServer)
+{
+    auto known = hostRecord(5, 0x5E000005);
+    table.merge(std::span(&known, 1), 0);
+    deliver(header(5, kRelayed), encodeKeyRequest(3, known, key(1)), kPeer);
+    EXPECT_TRUE(socket->takeSent().empty());
+    EXPECT_TRUE(serve(encodeKeyRequest(3, known, key(1)), kRelayed));
+}
+
+TEST_F(RequestServingTest, AnswersToOneDestinationStopAtTheBudgetUntilItRefills)
+{
+    services.fileLength = 3;
+    services.folderLength = 2;
+    services.answer = Bytes(2 * (3 + 2) + 8, 0x61);
+    const auto request = textRequest(RequestKind::ShareQuery, "Song", 11);
+    const auto first = serve(request);
+    ASSERT_TRUE(first);
+    const auto size = static_cast<std::int64_t>(payloadOf(*first).size());
+    std::int64_t answered = 1;
+    while (answered < 100000 && serve(request))
+        ++answered;
+    // The burst, the last answer charged below zero.
+    EXPECT_EQ(answered, (ReplyBudget::kDestinationBurst + size - 1) / size);
+    clock.advanceMs(1000);
+    EXPECT_TRUE(serve(request));
+    // Another destination has a budget of its own.
+    deliver(header(5), request, {kPeer.address + 1, 1552});
+    EXPECT_EQ(socket->takeSent().size(), 1u);
+}
+
+TEST(ReplyBudget, AllDestinationsTogetherStopAtTheTotalBudget)
+{
+    ReplyBudget budget;
+    std::int64_t sent = 0;
+    for (Ipv4 destination = 1; destination <= 1000; ++destination)
+        if (budget.take(destination, 60000, 5))
+            sent += 60000;
+    EXPECT_GE(sent, ReplyBudget::kTotalBurst);
+    EXPECT_LT(sent, ReplyBudget::kTotalBurst + 60000);
+    EXPECT_FALSE(budget.take(2000, 1, 6));   // a millisecond does not pay off what went below zero
+    EXPECT_TRUE(budget.take(2000, 1, 1005)); // a second does
 }
 
 // A request forwarded by a server is answered to the requester, and noted in the log.
