@@ -100,4 +100,29 @@ bool equalsIgnoreAsciiCase(std::string_view a, std::string_view b)
     return true;
 }
 
+std::string escapeControlCharacters(std::string_view text)
+{
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const bool c1 = byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if (byte < 0x20 || byte == 0x7F) {
+            out += "\\x";
+            out += kDigits[byte >> 4];
+            out += kDigits[byte & 0xF];
+        } else if (c1) {
+            const auto code = static_cast<unsigned char>(text[++i]);
+            out += "\\u00";
+            out += kDigits[code >> 4];
+            out += kDigits[code & 0xF];
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 } // namespace vandry

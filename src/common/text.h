@@ -23,6 +23,11 @@ void storeFixedFieldText(MutableByteSpan field, std::string_view text);
 // for texts from another machine that are shown or used as names.
 std::string validUtf8(std::string_view text);
 
+// `text` with control characters (C0, DEL and, in UTF-8, C1) written as "\xHH" or "\u00HH", for
+// texts from another machine that go into a log line or onto a terminal, where they could forge
+// lines or drive the terminal.
+std::string escapeControlCharacters(std::string_view text);
+
 // Case-insensitive comparison of ASCII letters; other bytes (UTF-8 sequences) compare exactly.
 bool equalsIgnoreAsciiCase(std::string_view a, std::string_view b);
 

@@ -84,6 +84,16 @@ ConfinedPath resolveInsideShare(std::string_view wirePath, const std::string& sh
 }
 } // namespace
 
+bool staysInside(const std::string& path, const std::string& root)
+{
+    std::error_code ec;
+    const fs::path canonicalRoot = fs::canonical(root, ec);
+    if (ec)
+        return false;
+    const fs::path resolved = fs::canonical(path, ec);
+    return !ec && isWithin(resolved, canonicalRoot);
+}
+
 ConfinedPath resolveSharedFile(std::string_view wirePath, const std::string& shareRoot)
 {
     ConfinedPath confined = resolveInsideShare(wirePath, shareRoot);

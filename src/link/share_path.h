@@ -39,6 +39,9 @@ ConfinedPath resolveSharedFolder(std::string_view wirePath, const std::string& s
 // outside the download root, is the root itself or ends in a link to nowhere. Folders on the way
 // need not exist yet.
 ConfinedPath resolveDownloadFile(const std::string& localPath, const std::string& downloadRoot);
+// `path`, with symbolic links followed, is `root` or lies below it; false when either cannot be
+// resolved.
+bool staysInside(const std::string& path, const std::string& root);
 // Creates the folders on the way to `filePath`; failures show when the file is opened.
 void ensureDirectories(const std::string& filePath);
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/text.h"
+
 namespace vandry {
 
 namespace {
@@ -79,7 +81,8 @@ std::string errorReportText(ByteSpan payload)
     std::string text(field.begin(), zero);
     if (zero == field.end())
         dropSplitCharacter(text);
-    return text;
+    // The peer's words go into the event log and the task list: no forged lines.
+    return escapeControlCharacters(text);
 }
 
 } // namespace vandry

@@ -6,17 +6,37 @@
 #include <QLocalSocket>
 #include <cstdio>
 
+#include "common/text.h"
+
 namespace vandry {
 
 namespace {
 constexpr int kAnswerTimeoutMs = 10000;
+
+// Names, nicknames and texts come from other machines: nothing in them may drive the terminal.
+QString shown(const QString& text)
+{
+    return QString::fromStdString(escapeControlCharacters(text.toStdString()));
+}
+QString shown(const QJsonValue& value)
+{
+    return shown(value.toString());
+}
+// A message of the copy's own may run over several lines; what it quotes may not add any.
+QString shownLines(const QJsonValue& value)
+{
+    QStringList lines = value.toString().split(QLatin1Char('\n'));
+    for (QString& line : lines)
+        line = shown(line);
+    return lines.join(QLatin1Char('\n'));
+}
 
 QString renderStatus(const QJsonObject& a)
 {
     QStringList lines;
     for (const char* key : {"identity", "nickname", "primary_lan", "secondary_lan", "udp_port", "tcp_port",
                             "best_server", "mapped", "share", "download", "logging"})
-        lines << QStringLiteral("%1: %2").arg(QLatin1String(key), a.value(QLatin1String(key)).toVariant().toString());
+        lines << QStringLiteral("%1: %2").arg(QLatin1String(key), shown(a.value(QLatin1String(key)).toVariant().toString()));
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -24,8 +44,8 @@ QString renderNeighbours(const QJsonObject& a)
 {
     QStringList lines;
     for (const QJsonValue& row : a.value(QStringLiteral("neighbours")).toArray())
-        lines << row[QStringLiteral("identity")].toString() + QLatin1Char(' ') +
-                     row[QStringLiteral("nickname")].toString();
+        lines << shown(row[QStringLiteral("identity")]) + QLatin1Char(' ') +
+                     shown(row[QStringLiteral("nickname")]);
     return lines.join(QLatin1Char('\n'));
 }
 // One line per task: identity, state, progress, rate, local path, remote path.
@@ -35,7 +55,7 @@ QString renderTasks(const QJsonObject& a)
     for (const QJsonValue& row : a.value(QStringLiteral("tasks")).toArray()) {
         QStringList fields;
         for (const char* key : {"identity", "state", "progress", "rate", "local", "remote"}) {
-            const QString value = row[QLatin1String(key)].toString();
+            const QString value = shown(row[QLatin1String(key)]);
             fields << (value.isEmpty() ? QStringLiteral("-") : value);
         }
         lines << fields.join(QLatin1Char(' '));
@@ -50,15 +70,15 @@ QString orDash(const QString& text)
 // The neighbour's folder: a line per entry, the size in bytes (or <dir>) and the name.
 QString renderListing(const QJsonObject& a)
 {
-    QStringList lines{QStringLiteral("%1 %2").arg(a.value(QStringLiteral("host")).toString(),
-                                                  a.value(QStringLiteral("path")).toString())};
+    QStringList lines{QStringLiteral("%1 %2").arg(shown(a.value(QStringLiteral("host"))),
+                                                  shown(a.value(QStringLiteral("path"))))};
     for (const QJsonValue& entry : a.value(QStringLiteral("entries")).toArray()) {
         const bool folder = entry[QStringLiteral("folder")].toBool();
         const QString size =
             folder ? QStringLiteral("<dir>") : QString::number(entry[QStringLiteral("size")].toInteger());
         lines << QStringLiteral("%1  %2%3")
                      .arg(size, 14)
-                     .arg(entry[QStringLiteral("name")].toString(), folder ? QStringLiteral("\\") : QString());
+                     .arg(shown(entry[QStringLiteral("name")]), folder ? QStringLiteral("\\") : QString());
     }
     return lines.join(QLatin1Char('\n'));
 }
@@ -68,10 +88,10 @@ QString renderSearch(const QJsonObject& a)
 {
     QStringList lines;
     for (const QJsonValue& host : a.value(QStringLiteral("hosts")).toArray()) {
-        lines << host[QStringLiteral("host")].toString() + QLatin1Char(':');
+        lines << shown(host[QStringLiteral("host")]) + QLatin1Char(':');
         for (const QJsonValue& match : host[QStringLiteral("matches")].toArray()) {
-            const QString size = match[QStringLiteral("size")].toString();
-            lines << QStringLiteral("  ") + match[QStringLiteral("path")].toString() +
+            const QString size = shown(match[QStringLiteral("size")]);
+            lines << QStringLiteral("  ") + shown(match[QStringLiteral("path")]) +
                          (size.isEmpty() ? QString() : QStringLiteral("  (%1)").arg(size));
         }
     }
@@ -84,12 +104,12 @@ QString renderSearch(const QJsonObject& a)
 QString renderSources(const QJsonObject& a)
 {
     QStringList lines{QStringLiteral("size %1  digest %2  refreshed %3")
-                          .arg(a.value(QStringLiteral("size")).toString(), a.value(QStringLiteral("digest")).toString(),
-                               orDash(a.value(QStringLiteral("refresh")).toString()))};
+                          .arg(shown(a.value(QStringLiteral("size"))), shown(a.value(QStringLiteral("digest"))),
+                               orDash(shown(a.value(QStringLiteral("refresh")))))};
     for (const QJsonValue& row : a.value(QStringLiteral("sources")).toArray()) {
         QStringList fields;
         for (const char* key : {"guid", "host", "code", "time", "invoke"})
-            fields << orDash(row[QLatin1String(key)].toString());
+            fields << orDash(shown(row[QLatin1String(key)]));
         lines << fields.join(QLatin1Char(' '));
     }
     return lines.join(QLatin1Char('\n'));
@@ -125,7 +145,7 @@ std::optional<QJsonObject> sendControlRequest(const HomePaths& home, const QJson
 QString renderControlAnswer(const QString& command, const QJsonObject& answer)
 {
     if (!answer.value(QStringLiteral("ok")).toBool())
-        return QStringLiteral("error: ") + answer.value(QStringLiteral("error")).toString();
+        return QStringLiteral("error: ") + shownLines(answer.value(QStringLiteral("error")));
     if (command == QLatin1String("status"))
         return renderStatus(answer);
     if (command == QLatin1String("neighbours"))
@@ -138,7 +158,7 @@ QString renderControlAnswer(const QString& command, const QJsonObject& answer)
         return renderSearch(answer);
     if (command == QLatin1String("sources"))
         return renderSources(answer);
-    return answer.value(QStringLiteral("message")).toString();
+    return shownLines(answer.value(QStringLiteral("message")));
 }
 
 int runControlClient(const QStringList& arguments)

@@ -19,11 +19,16 @@ std::uint8_t withDigestState(std::uint8_t kind, std::uint8_t state)
     return static_cast<std::uint8_t>(kind | state << 4);
 }
 
-// Files and folders (links followed); anything else cannot be transferred and is left out.
-std::optional<ListingRecord> describeEntry(const FolderReader& folder, const std::string& name, bool withDigests)
+// Files and folders (links followed); anything else cannot be transferred and is left out, and so
+// is a link that leads out of the share, since its content would be refused.
+std::optional<ListingRecord> describeEntry(const FolderReader& folder, const std::string& base,
+                                           const std::string& name, bool withDigests, const std::string& shareRoot)
 {
     const auto st = folder.status(name, true);
     if (!st || !(S_ISDIR(st->st_mode) || S_ISREG(st->st_mode)))
+        return std::nullopt;
+    const auto own = folder.status(name, false);
+    if (!own || (S_ISLNK(own->st_mode) && !staysInside(base + name, shareRoot)))
         return std::nullopt;
     ListingRecord record;
     const std::uint8_t kind = S_ISDIR(st->st_mode) ? kKindFolder : kKindFile;
@@ -60,7 +65,7 @@ void fillDigest(ListingRecord& record, const std::string& path, ShareHashTable* 
 } // namespace
 
 std::vector<std::uint8_t> buildListing(std::string_view headerName, const std::string& folderPath, std::size_t capacity,
-                                       bool withDigests, ShareHashTable* hashes)
+                                       bool withDigests, ShareHashTable* hashes, const std::string& shareRoot)
 {
     FolderReader folder(folderPath);
     if (!folder.isOpen())
@@ -79,7 +84,7 @@ std::vector<std::uint8_t> buildListing(std::string_view headerName, const std::s
     }
     bool cut = false;
     while (const auto name = folder.next()) {
-        auto record = describeEntry(folder, *name, withDigests);
+        auto record = describeEntry(folder, base, *name, withDigests, shareRoot);
         if (!record)
             continue;
         if (listing.size() + record->encodedSize() >= capacity) {

@@ -27,10 +27,11 @@ int ShareServices::query(std::string_view text, MutableByteSpan destination, std
 
 std::vector<std::uint8_t> ShareServices::listFolder(std::string_view wireFolderPath, std::size_t room)
 {
-    const ConfinedPath folder = resolveSharedFolder(wireFolderPath, shareRoot_());
+    const std::string shareRoot = shareRoot_();
+    const ConfinedPath folder = resolveSharedFolder(wireFolderPath, shareRoot);
     if (!folder.ok())
         return {};
-    return buildListing({}, folder.path, room, false, nullptr);
+    return buildListing({}, folder.path, room, false, nullptr, shareRoot);
 }
 
 std::string ShareServices::pathForKey(const FileKey& key)

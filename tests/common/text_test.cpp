@@ -31,6 +31,13 @@ TEST(IdentityText, FormatsLittleEndianGroupsThenBytes)
     EXPECT_EQ(identityFromHex(identityHex(id)), id);
 }
 
+TEST(EscapeControlCharacters, KeepsTextAndUtf8AndEscapesControls)
+{
+    EXPECT_EQ(escapeControlCharacters("网名 ok"), "网名 ok");
+    EXPECT_EQ(escapeControlCharacters("a\r\nb\x1b[2J\x7f"), "a\\x0D\\x0Ab\\x1B[2J\\x7F");
+    EXPECT_EQ(escapeControlCharacters("\xc2\x9b" "1m\xc2\xa0"), "\\u009B1m\xc2\xa0"); // C1 CSI; a no-break space stays
+}
+
 TEST(Utf8Prefix, NeverSplitsACharacter)
 {
     const std::string chinese = "网名网名网名"; // 3 bytes per character

@@ -52,6 +52,16 @@ TEST_F(ControlProtocolTest, StatusAndNeighboursDescribeTheCopy)
               neighbours["neighbours"][0]["identity"].toString() + QStringLiteral(" tester"));
 }
 
+TEST(ControlRendering, NamesFromOtherMachinesCannotDriveTheTerminal)
+{
+    QJsonObject answer{{QStringLiteral("ok"), true}};
+    answer[QStringLiteral("neighbours")] = QJsonArray{QJsonObject{
+        {QStringLiteral("identity"), QStringLiteral("ab")},
+        {QStringLiteral("nickname"), QStringLiteral("\x1b[2Jevil\r\nline")}}};
+    EXPECT_EQ(renderControlAnswer(QStringLiteral("neighbours"), answer),
+              QStringLiteral("ab \\x1B[2Jevil\\x0D\\x0Aline"));
+}
+
 TEST_F(ControlProtocolTest, AnnounceNeedsAServerAndQuitRunsTheStop)
 {
     EXPECT_FALSE(ask(R"({"cmd":"announce"})")["ok"].toBool());
