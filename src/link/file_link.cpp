@@ -4,7 +4,8 @@ namespace vandry {
 
 FileLink::FileLink(LinkIndex index, const LinkEnvironment& environment)
     : LinkSocket(index, environment.transports), env_(environment),
-      stream_(environment.streams, environment.openStreams), answerTimer_(environment.loop.createTimer())
+      stream_(environment.streams, environment.openStreams), answerTimer_(environment.loop.createTimer()),
+      requestDeadline_(environment.loop.createTimer())
 {
 }
 
@@ -50,6 +51,7 @@ void FileLink::acceptConnection(std::unique_ptr<StreamSocket> connection)
     role_ = LinkRole::Sharer;
     phase_ = LinkPhase::AwaitingHello;
     peerEndpoint_ = connection->peer();
+    requestDeadline_->start(kRequestDeadline, [this] { onRequestDeadline(); });
     acceptTcp(std::move(connection));
 }
 
@@ -58,7 +60,15 @@ void FileLink::acceptDatagramConnection()
     resetLink();
     role_ = LinkRole::Sharer;
     phase_ = LinkPhase::AwaitingHello;
+    requestDeadline_->start(kRequestDeadline, [this] { onRequestDeadline(); });
     useDatagramTransport();
+}
+
+void FileLink::onRequestDeadline()
+{
+    requestDeadline_->stop();
+    if (phase_ == LinkPhase::AwaitingHello || phase_ == LinkPhase::Greeted)
+        failLink(kReportNetworkLost);
 }
 
 void FileLink::failLink(const LinkReport& report)
@@ -83,6 +93,7 @@ void FileLink::resetLink()
     // An answer held for the old conversation must not reach the next one.
     heldRequest_.reset();
     answerTimer_->stop();
+    requestDeadline_->stop();
     reset();
 }
 

@@ -17,6 +17,7 @@
 // A link checks that each frame suits its role and phase; one that does not resets the link
 // (the peer then sees its connection close), as does every frame outside the message set.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -47,6 +48,9 @@ class FileLink final : public LinkSocket {
 public:
     // Saved progress of a download lags the data written by at most this much.
     static constexpr std::size_t kSaveInterval = 2 * 1024 * 1024;
+    // An accepted link that has not asked for a file by then is closed: idle connections must
+    // not hold the table's slots.
+    static constexpr std::chrono::milliseconds kRequestDeadline{10'000};
 
     FileLink(LinkIndex index, const LinkEnvironment& environment);
 
@@ -63,6 +67,7 @@ public:
     void resetLink();
 
     LinkPhase phase() const { return phase_; }
+    LinkRole role() const { return role_; }
     const HostIdentity& taskId() const { return taskId_; }
     const PeerInfo& peer() const { return peer_; }
     const TaskRecord& request() const { return request_; }
@@ -115,6 +120,7 @@ private:
     bool answerBlockRequest(ByteSpan frame);
     void answerHeldRequest();
     void onAnswerDue();
+    void onRequestDeadline();
     void onBlockData(ByteSpan frame);
     void sendMap();
     void requestBlocks(std::uint32_t block, const BlockMap& carried);
@@ -138,6 +144,7 @@ private:
     // A block request whose answer waits for the upload limit, and the timer that sends it.
     std::optional<FrameHeader> heldRequest_;
     std::unique_ptr<Timer> answerTimer_;
+    std::unique_ptr<Timer> requestDeadline_;
 };
 
 } // namespace vandry

@@ -52,7 +52,7 @@ void LinkTable::publishPort(std::uint16_t port)
 
 bool LinkTable::acceptConnection(std::unique_ptr<StreamSocket>& connection)
 {
-    const auto free = findFreeLink();
+    const auto free = findFreeIncomingLink(connection->peer().address);
     if (!free)
         return false;
     link(*free).acceptConnection(std::move(connection));
@@ -67,6 +67,23 @@ std::optional<LinkIndex> LinkTable::findFreeLink() const
     return std::nullopt;
 }
 
+std::optional<LinkIndex> LinkTable::findFreeIncomingLink(std::optional<Ipv4> peer) const
+{
+    std::size_t inUse = 0;
+    int fromPeer = 0;
+    for (std::size_t i = kFirstUsableLink; i < kLinks; ++i) {
+        const FileLink& slot = *links_[i];
+        if (!slot.inUse())
+            continue;
+        ++inUse;
+        if (peer && slot.role() == LinkRole::Sharer && slot.peerEndpoint() && slot.peerEndpoint()->address == *peer)
+            ++fromPeer;
+    }
+    if (inUse + kSlotsKeptForDownloads >= kLinks - kFirstUsableLink || fromPeer >= kLinksPerAddress)
+        return std::nullopt;
+    return findFreeLink();
+}
+
 void LinkTable::openLink(const LinkRequest& request)
 {
     if (const auto free = findFreeLink())
@@ -75,7 +92,7 @@ void LinkTable::openLink(const LinkRequest& request)
 
 std::optional<LinkIndex> LinkTable::openIncomingDatagramLink()
 {
-    const auto free = findFreeLink();
+    const auto free = findFreeIncomingLink(std::nullopt);
     if (free)
         link(*free).acceptDatagramConnection();
     return free;

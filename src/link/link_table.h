@@ -48,6 +48,11 @@ public:
     static constexpr std::size_t kLinks = 128;
     // A link silent for longer than this fails with "网络断开" at the next sweep.
     static constexpr std::int64_t kIdleSeconds = 180;
+    // Links other copies open may not take these last free slots: this copy's own downloads
+    // keep room however many connections arrive.
+    static constexpr std::size_t kSlotsKeptForDownloads = 16;
+    // Links other copies may have open from one address at once.
+    static constexpr int kLinksPerAddress = 8;
 
     explicit LinkTable(LinkTableContext context);
     ~LinkTable() override;
@@ -88,6 +93,9 @@ public:
 private:
     void forEachLink(const std::function<void(FileLink&)>& visit) override;
     bool acceptConnection(std::unique_ptr<StreamSocket>& connection);
+    // A free link for a connection another copy opened, from `peer` when known; nothing when
+    // the slots left are kept for downloads or the address has its share.
+    std::optional<LinkIndex> findFreeIncomingLink(std::optional<Ipv4> peer) const;
     void publishPort(std::uint16_t port);
 
     LinkTableContext context_;

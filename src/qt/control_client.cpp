@@ -36,7 +36,8 @@ QString renderStatus(const QJsonObject& a)
     QStringList lines;
     for (const char* key : {"identity", "nickname", "primary_lan", "secondary_lan", "udp_port", "tcp_port",
                             "best_server", "mapped", "share", "download", "logging"})
-        lines << QStringLiteral("%1: %2").arg(QLatin1String(key), shown(a.value(QLatin1String(key)).toVariant().toString()));
+        lines << QStringLiteral("%1: %2").arg(QLatin1String(key),
+                                              shown(a.value(QLatin1String(key)).toVariant().toString()));
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -44,8 +45,7 @@ QString renderNeighbours(const QJsonObject& a)
 {
     QStringList lines;
     for (const QJsonValue& row : a.value(QStringLiteral("neighbours")).toArray())
-        lines << shown(row[QStringLiteral("identity")]) + QLatin1Char(' ') +
-                     shown(row[QStringLiteral("nickname")]);
+        lines << shown(row[QStringLiteral("identity")]) + QLatin1Char(' ') + shown(row[QStringLiteral("nickname")]);
     return lines.join(QLatin1Char('\n'));
 }
 // One line per task: identity, state, progress, rate, local path, remote path.
@@ -70,8 +70,8 @@ QString orDash(const QString& text)
 // The neighbour's folder: a line per entry, the size in bytes (or <dir>) and the name.
 QString renderListing(const QJsonObject& a)
 {
-    QStringList lines{QStringLiteral("%1 %2").arg(shown(a.value(QStringLiteral("host"))),
-                                                  shown(a.value(QStringLiteral("path"))))};
+    QStringList lines{
+        QStringLiteral("%1 %2").arg(shown(a.value(QStringLiteral("host"))), shown(a.value(QStringLiteral("path"))))};
     for (const QJsonValue& entry : a.value(QStringLiteral("entries")).toArray()) {
         const bool folder = entry[QStringLiteral("folder")].toBool();
         const QString size =

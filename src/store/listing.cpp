@@ -21,8 +21,8 @@ std::uint8_t withDigestState(std::uint8_t kind, std::uint8_t state)
 
 // Files and folders (links followed); anything else cannot be transferred and is left out, and so
 // is a link that leads out of the share, since its content would be refused.
-std::optional<ListingRecord> describeEntry(const FolderReader& folder, const std::string& base,
-                                           const std::string& name, bool withDigests, const std::string& shareRoot)
+std::optional<ListingRecord> describeEntry(const FolderReader& folder, const std::string& base, const std::string& name,
+                                           bool withDigests, const std::string& shareRoot)
 {
     const auto st = folder.status(name, true);
     if (!st || !(S_ISDIR(st->st_mode) || S_ISREG(st->st_mode)))

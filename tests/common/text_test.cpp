@@ -35,7 +35,9 @@ TEST(EscapeControlCharacters, KeepsTextAndUtf8AndEscapesControls)
 {
     EXPECT_EQ(escapeControlCharacters("网名 ok"), "网名 ok");
     EXPECT_EQ(escapeControlCharacters("a\r\nb\x1b[2J\x7f"), "a\\x0D\\x0Ab\\x1B[2J\\x7F");
-    EXPECT_EQ(escapeControlCharacters("\xc2\x9b" "1m\xc2\xa0"), "\\u009B1m\xc2\xa0"); // C1 CSI; a no-break space stays
+    EXPECT_EQ(escapeControlCharacters("\xc2\x9b"
+                                      "1m\xc2\xa0"),
+              "\\u009B1m\xc2\xa0"); // C1 CSI; a no-break space stays
 }
 
 TEST(Utf8Prefix, NeverSplitsACharacter)

@@ -105,9 +105,10 @@ protected:
         socket.arrive(frameWith('B', 1, encodeTaskRecord(answer)));
         return socket;
     }
-    FakeStreamSocket& acceptIncoming()
+    FakeStreamSocket& acceptIncoming(Ipv4 from = kPeerAddress)
     {
         auto owned = std::make_unique<FakeStreamSocket>();
+        owned->connectedTo = {from, 40000};
         FakeStreamSocket& socket = *owned;
         sockets->listeners.back()->accept(std::move(owned));
         return socket;
@@ -143,24 +144,51 @@ TEST_F(LinkTableTest, ListenerFallsBackToAFreePortAndPublishesIt)
     EXPECT_EQ(copy->neighbours.local().host.portTcp, 50123);
 }
 
-TEST_F(LinkTableTest, FullTableTurnsConnectionsAwayWithZeroBytesAndClosesThemLater)
+TEST_F(LinkTableTest, IncomingLinksLeaveSlotsForDownloadsAndEachAddressItsShare)
 {
     ASSERT_TRUE(copy->links.startListening());
-    for (int i = 1; i < 128; ++i)
-        acceptIncoming();
-    EXPECT_EQ(linksInUse(), 127);
-    EXPECT_FALSE(copy->links.link(LinkIndex{0}).inUse());
+    for (int i = 0; i < 10; ++i)
+        acceptIncoming(kPeerAddress);
+    EXPECT_EQ(linksInUse(), LinkTable::kLinksPerAddress);
+    const int incomingAtMost = 127 - static_cast<int>(LinkTable::kSlotsKeptForDownloads);
+    for (Ipv4 address = 0x0A000001; address < 0x0A000100 && linksInUse() < incomingAtMost; ++address)
+        acceptIncoming(address);
+    acceptIncoming(0x0B000001);
+    EXPECT_EQ(linksInUse(), incomingAtMost);
     EXPECT_FALSE(copy->links.openIncomingDatagramLink());
+    for (std::uint8_t task = 0; linksInUse() < 127; ++task)
+        startRequester(identityOf(0x40 + task));
+    EXPECT_FALSE(copy->links.link(LinkIndex{0}).inUse());
+
+    // With the table full, a connection is turned away.
 
     const auto turnedAway = std::make_shared<ConnectionLog>();
     sockets->listeners.back()->accept(std::make_unique<ObservedSocket>(turnedAway));
     EXPECT_EQ(turnedAway->written, Bytes(104, 0));
     EXPECT_FALSE(turnedAway->closed);
-    // Closed between one and two periods of 100 ms later, never at once.
-    copy->loop.tickTimers();
+    // Closed between one and two periods of 100 ms later, never at once (the idle links'
+    // request deadlines are not due yet).
+    const auto tickListener = [&] {
+        for (auto* timer : copy->loop.timers)
+            if (timer->running && timer->period != FileLink::kRequestDeadline)
+                timer->tick();
+    };
+    tickListener();
     EXPECT_FALSE(turnedAway->closed);
-    copy->loop.tickTimers();
+    tickListener();
     EXPECT_TRUE(turnedAway->closed);
+}
+
+TEST_F(LinkTableTest, AnAcceptedLinkThatAsksForNoFileInTimeIsClosed)
+{
+    ASSERT_TRUE(copy->links.startListening());
+    acceptIncoming();
+    FakeStreamSocket& greeted = acceptIncoming(kPeerAddress + 1);
+    greeted.arrive(frameWith('A', 0, encodePeerInfo(copy->peerInfoOf(peer))));
+    startServing();
+    EXPECT_EQ(linksInUse(), 3);
+    copy->loop.tickTimers(); // the deadline passes
+    EXPECT_EQ(linksInUse(), 1);
 }
 
 TEST_F(LinkTableTest, IncomingDatagramConnectionTakesTheFirstFreeLink)

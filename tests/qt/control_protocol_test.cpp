@@ -55,9 +55,9 @@ TEST_F(ControlProtocolTest, StatusAndNeighboursDescribeTheCopy)
 TEST(ControlRendering, NamesFromOtherMachinesCannotDriveTheTerminal)
 {
     QJsonObject answer{{QStringLiteral("ok"), true}};
-    answer[QStringLiteral("neighbours")] = QJsonArray{QJsonObject{
-        {QStringLiteral("identity"), QStringLiteral("ab")},
-        {QStringLiteral("nickname"), QStringLiteral("\x1b[2Jevil\r\nline")}}};
+    answer[QStringLiteral("neighbours")] =
+        QJsonArray{QJsonObject{{QStringLiteral("identity"), QStringLiteral("ab")},
+                               {QStringLiteral("nickname"), QStringLiteral("\x1b[2Jevil\r\nline")}}};
     EXPECT_EQ(renderControlAnswer(QStringLiteral("neighbours"), answer),
               QStringLiteral("ab \\x1B[2Jevil\\x0D\\x0Aline"));
 }

@@ -87,15 +87,18 @@ TEST(ListingRecord, GoldenBytesAndMalformedRecords)
 TEST(BuildListing, EmptyAndUnreadableFolders)
 {
     ScratchFolder scratch;
-    const auto withHeader =
-        buildListing("\\music\\live\\", scratch.path().string(), kLinkListingCapacity, true, nullptr, scratch.path().string());
+    const auto withHeader = buildListing("\\music\\live\\", scratch.path().string(), kLinkListingCapacity, true,
+                                         nullptr, scratch.path().string());
     const auto walked = walk(withHeader);
     ASSERT_EQ(walked.records.size(), 1u);
     EXPECT_EQ(withHeader.size(), 17u + 12u);
     EXPECT_EQ(walked.records[0].type, kHeaderType);
     EXPECT_EQ(walked.records[0].name, "\\music\\live\\");
-    EXPECT_TRUE(buildListing("", scratch.path().string(), kLinkListingCapacity, false, nullptr, scratch.path().string()).empty());
-    EXPECT_TRUE(buildListing("\\x\\", scratch.file("missing"), kLinkListingCapacity, true, nullptr, scratch.path().string()).empty());
+    EXPECT_TRUE(buildListing("", scratch.path().string(), kLinkListingCapacity, false, nullptr, scratch.path().string())
+                    .empty());
+    EXPECT_TRUE(
+        buildListing("\\x\\", scratch.file("missing"), kLinkListingCapacity, true, nullptr, scratch.path().string())
+            .empty());
 }
 
 TEST(BuildListing, WithoutDigestsMarksTheLastRecordOfACompleteFolder)
@@ -103,7 +106,8 @@ TEST(BuildListing, WithoutDigestsMarksTheLastRecordOfACompleteFolder)
     ScratchFolder scratch;
     vandry::testing::writeFile(scratch.file("one.txt"), vandry::testing::pattern(0, 10));
     vandry::testing::writeFile(scratch.file("two.txt"), vandry::testing::pattern(0, 20));
-    const auto listing = buildListing("ignored", scratch.path().string(), kLinkListingCapacity, false, nullptr, scratch.path().string());
+    const auto listing =
+        buildListing("ignored", scratch.path().string(), kLinkListingCapacity, false, nullptr, scratch.path().string());
     const auto walked = walk(listing);
     ASSERT_EQ(walked.records.size(), 2u);
     for (const auto& record : walked.records)
@@ -124,8 +128,7 @@ TEST(BuildListing, LinksThatLeadOutOfTheShareAreLeftOut)
     std::filesystem::create_symlink(scratch.path() / "secret.txt", share / "outside.txt");
     std::filesystem::create_directory_symlink(scratch.path(), share / "up");
     std::filesystem::create_symlink(share / "inner" / "kept.txt", share / "inside.txt");
-    const auto walked =
-        walk(buildListing("", share.string(), kLinkListingCapacity, false, nullptr, share.string()));
+    const auto walked = walk(buildListing("", share.string(), kLinkListingCapacity, false, nullptr, share.string()));
     ASSERT_EQ(walked.records.size(), 2u);
     EXPECT_TRUE(named(walked, "inner"));
     EXPECT_EQ(named(walked, "inside.txt")->size, 5u);
@@ -144,7 +147,8 @@ TEST(BuildListing, StopsBeforeTheCapacityWithoutMark)
     const auto whole = buildListing("", scratch.path().string(), 67, false, nullptr, scratch.path().string());
     EXPECT_EQ(whole.size(), 66u);
     EXPECT_EQ(walk(whole).records.back().mark, kMarkLast);
-    EXPECT_TRUE(buildListing("\\long\\", scratch.path().string(), 17 + 6, true, nullptr, scratch.path().string()).empty())
+    EXPECT_TRUE(
+        buildListing("\\long\\", scratch.path().string(), 17 + 6, true, nullptr, scratch.path().string()).empty())
         << "a header that does not fit leaves nothing";
 }
 
@@ -162,7 +166,8 @@ TEST(BuildListing, DigestsForFilesAndStateTwoForFolders)
     vandry::testing::writeFile((folder / "empty.txt").string(), {});
     ::mkfifo((folder / "pipe").c_str(), 0600);
 
-    const auto listing = buildListing("\\shared\\", folder.string(), kLinkListingCapacity, true, &hashes, scratch.path().string());
+    const auto listing =
+        buildListing("\\shared\\", folder.string(), kLinkListingCapacity, true, &hashes, scratch.path().string());
     const auto walked = walk(listing);
     ASSERT_EQ(walked.records.size(), 5u) << "header, three files and a folder; the pipe is left out";
     for (std::size_t i = 1; i < walked.records.size(); ++i)
@@ -202,7 +207,8 @@ TEST(BuildListing, SameContentKeepsTheLastListedPathAndSmallFilesComeBackAfterRe
     std::string last, earlier;
     {
         ShareHashTable hashes(info, [] { return std::string(); });
-        const auto walked = walk(buildListing("\\", folder.string(), kLinkListingCapacity, true, &hashes, scratch.path().string()));
+        const auto walked =
+            walk(buildListing("\\", folder.string(), kLinkListingCapacity, true, &hashes, scratch.path().string()));
         ASSERT_EQ(walked.records.size(), 3u);
         last = (folder / walked.records[2].name).string();
         earlier = (folder / walked.records[1].name).string();
@@ -212,7 +218,8 @@ TEST(BuildListing, SameContentKeepsTheLastListedPathAndSmallFilesComeBackAfterRe
     }
     ShareHashTable hashes(info, [] { return std::string(); });
     hashes.load(tableFile);
-    const auto walked = walk(buildListing("\\", folder.string(), kLinkListingCapacity, true, &hashes, scratch.path().string()));
+    const auto walked =
+        walk(buildListing("\\", folder.string(), kLinkListingCapacity, true, &hashes, scratch.path().string()));
     for (std::size_t i = 1; i < walked.records.size(); ++i)
         EXPECT_EQ(walked.records[i].type, 0x10) << "the listing computes small files itself";
     EXPECT_EQ(hashes.sizeForPath(last), 700u);
