@@ -82,7 +82,7 @@ ScheduleResult splitSameSharer(FileStream& self, FileStream& busiest)
 {
     FetchRange& theirs = busiest.range();
     const std::uint32_t middle = midpoint(theirs.position, theirs.end);
-    if (theirs.end - middle < kSplitMinimum)
+    if (theirs.end - middle < kSplitMinimum || !self.entry()->map.canAdd(middle, middle + 1))
         return ScheduleResult::SharerDone;
     self.range() = {middle, theirs.end, middle};
     theirs.end = middle;
@@ -141,12 +141,12 @@ ScheduleOutcome takeOver(const ScheduledLink& self, std::span<const ScheduledLin
         before = held;
         centre = midpoint(held.position, held.end);
         const std::uint32_t half = midpoint(free->start, free->end);
-        if (centre <= start)
-            held.end = start;
-        else if (half < held.end)
-            start = held.end = half;
-        else
-            start = held.end;
+        start = centre <= start ? start : half < held.end ? half : held.end;
+        if (!entry.map.canAdd(start, start + 1))
+            return {nothingLeft(entry), {}};
+        held.end = centre <= free->start ? free->start : start;
+    } else if (!entry.map.canAdd(start, start + 1)) {
+        return {nothingLeft(entry), {}};
     }
     self.stream->range() = {start, free->end, start};
     return {ScheduleResult::Fetch, takeoverLog(holder, before, centre, *free, self.stream->range())};
@@ -171,6 +171,7 @@ ScheduleOutcome scheduleSegment(const ScheduledLink& self, std::span<const Sched
         return {nothingLeft(*entry), {}};
     const BlockMap unfetched = wanted;
     const ScheduledLink* sameSharer = excludeHeldRanges(self, others);
+    keepRecordable(wanted, entry->map); // a held range may have cut a range's recordable start off
     if (!wanted.empty()) {
         const BlockRange first = wanted.range(0);
         const std::uint32_t end = first.end - first.start > kFreshRangeLimit ? first.start + kFreshRangeCut : first.end;
