@@ -52,7 +52,7 @@ public:
     // keep room however many connections arrive.
     static constexpr std::size_t kSlotsKeptForDownloads = 16;
     // Links other copies may have open from one address at once.
-    static constexpr int kLinksPerAddress = 8;
+    static constexpr int kLinksPerAddress = 16;
 
     explicit LinkTable(LinkTableContext context);
     ~LinkTable() override;

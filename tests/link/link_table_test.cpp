@@ -147,7 +147,7 @@ TEST_F(LinkTableTest, ListenerFallsBackToAFreePortAndPublishesIt)
 TEST_F(LinkTableTest, IncomingLinksLeaveSlotsForDownloadsAndEachAddressItsShare)
 {
     ASSERT_TRUE(copy->links.startListening());
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < LinkTable::kLinksPerAddress + 2; ++i)
         acceptIncoming(kPeerAddress);
     EXPECT_EQ(linksInUse(), LinkTable::kLinksPerAddress);
     const int incomingAtMost = 127 - static_cast<int>(LinkTable::kSlotsKeptForDownloads);

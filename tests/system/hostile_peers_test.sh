@@ -2,7 +2,8 @@
 # Copies facing broken and hostile peers on this machine:
 # - a sharer that holds only part of a file (its partial file ends in a resume trailer) serves only
 #   the blocks it holds, so a download that a full copy then completes arrives byte-identical;
-# - peers that send data requests without reading the answers do not grow the sharer's memory.
+# - peers that send data requests without reading the answers do not grow the sharer's memory;
+# - 127 connections that never say a word do not keep a copy from starting its own downloads.
 # Usage: hostile_peers_test.sh VANDRY VANDRYCTL VANDRY_SERVER MAKE_PARTIAL_FILE HOSTILE_PEER
 set -euo pipefail
 vandry=$1 vandryctl=$2 server=$3 make_partial=$4 hostile=$5
@@ -42,3 +43,14 @@ after=$(rss_kib alice)
 echo "alice's memory: ${before} KiB before four non-reading floods, ${after} KiB after"
 [ $((after - before)) -lt $((64 << 10)) ] || fail "alice's memory grew by $((after - before)) KiB"
 sees bob alice || fail "alice stopped answering"
+
+# Bob's link table meets 127 silent connections; his own download still gets a link at once.
+bob_port=$(ctl bob status | awk '/^tcp_port:/ {print $2}')
+"$hostile" idle "$bob_port" 127 20 > "$work/idle.log" 2>&1 &
+idlers=$!
+sleep 1
+ctl bob download carol '\film-full.bin' > /dev/null || fail "the download did not start"
+wait_for 8 finished bob film-full.bin || fail "film-full.bin did not finish beside silent links"
+cmp "$work/original.bin" "$work/bob/downloads/film-full.bin" || fail "film-full.bin differs"
+kill "$idlers" 2>/dev/null || true
+echo "a download ran while 127 silent connections were open"
