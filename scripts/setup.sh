@@ -48,4 +48,4 @@ if [ ${#still_missing[@]} -ne 0 ]; then
   echo "setup: could not install: ${still_missing[*]}" >&2
   exit 1
 fi
-echo "setup: done"
+echo "setup: done in $SECONDS s"
