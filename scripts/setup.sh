@@ -6,12 +6,12 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git libssl-dev
   clang libclang-rt-14-dev clang-format llvm
   qt6-base-dev qt6-httpserver-dev qt6-websockets-dev qt6-qpa-plugins libgl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   fonts-noto-cjk xvfb xauth imagemagick
-  iproute2
+  iproute2 openssl
 )
 
 missing_packages() {

@@ -25,11 +25,11 @@ std::size_t readBlocks(const FileStream& stream, const OpenStreams& streams, std
                        MutableByteSpan into)
 {
     const StreamEntry* entry = stream.entry();
-    if (!entry || block >= entry->info.blockCount)
+    if (!entry || block >= entry->info.blockCount || count == 0 || count > kMaxBlocksPerRequest)
         return 0;
     // Past the blocks held, a partial file holds zeros or its trailer: never send those.
     const std::uint32_t held = advertisedMap(stream, streams).runFrom(block);
-    const std::uint32_t blocks = std::min<std::uint32_t>({count, kBlocksPerRequest, held});
+    const std::uint32_t blocks = std::min<std::uint32_t>(count, held);
     return blocks == 0 ? 0 : stream.readAt(block, blocks, into);
 }
 

@@ -14,9 +14,9 @@ namespace vandry {
 // fetched but not yet merged into it, so that a file still arriving is served as it arrives.
 BlockMap advertisedMap(const FileStream& stream, const OpenStreams& streams);
 
-// Reads the blocks a data request asks for (at most four, whatever the request says, and only
-// those of the advertised map from `block` on without a gap) into `into`; 0 when `block` is not
-// held or nothing could be read.
+// Reads the blocks a data request asks for (1 to 63; a request for more is refused), only those
+// of the advertised map from `block` on without a gap, into `into`; 0 when refused, when `block`
+// is not held or when nothing could be read.
 std::size_t readBlocks(const FileStream& stream, const OpenStreams& streams, std::uint32_t block, std::uint8_t count,
                        MutableByteSpan into);
 

@@ -99,7 +99,7 @@ bool FileLink::answerBlockRequest(ByteSpan frame)
 void FileLink::answerHeldRequest()
 {
     const FrameHeader request = *heldRequest_;
-    const std::size_t blocks = std::min(request.count, kBlocksPerRequest);
+    const std::size_t blocks = std::min(request.count, kMaxBlocksPerRequest);
     const auto wait = env_.uploads.delayFor(blocks * kBlockSize);
     if (wait.count() > 0) {
         answerTimer_->start(wait, [this] { onAnswerDue(); });
@@ -108,7 +108,7 @@ void FileLink::answerHeldRequest()
     heldRequest_.reset();
     // The answer keeps the request's count and block.
     storeFrameHeader(sendBuffer(), request);
-    const auto into = sendPayload().first(std::size_t{kBlocksPerRequest} * kBlockSize);
+    const auto into = sendPayload().first(std::size_t{kMaxBlocksPerRequest} * kBlockSize);
     const std::size_t read = readBlocks(stream_, env_.openStreams, request.block, request.count, into);
     if (read == 0) {
         markTrxferException(kReportPeerReadFailed);
@@ -162,7 +162,8 @@ void FileLink::requestBlocks(std::uint32_t block, const BlockMap& carried)
     sendMapFrame(carried, kFrameBlocks, kSubBlockRequest, block);
 }
 
-// Block frames carry the session tag; a data request asks for four blocks.
+// Block frames carry the session tag; a data request asks for the rest of the range, 63 blocks at
+// most.
 void FileLink::sendMapFrame(const BlockMap& map, std::uint8_t type, std::uint8_t sub, std::uint32_t block)
 {
     std::vector<std::uint8_t> payload;
@@ -174,7 +175,10 @@ void FileLink::sendMapFrame(const BlockMap& map, std::uint8_t type, std::uint8_t
     header.type = type;
     header.sub = sub;
     header.tag = static_cast<std::uint16_t>(sessionTag_);
-    header.count = type == kFrameBlocks ? kBlocksPerRequest : 0;
+    const FetchRange& range = stream_.range();
+    const std::uint32_t left = range.end > block ? range.end - block : 1;
+    header.count =
+        type == kFrameBlocks ? static_cast<std::uint8_t>(std::min<std::uint32_t>(left, kMaxBlocksPerRequest)) : 0;
     header.block = block;
     storeFrameHeader(sendBuffer(), header);
     sendRaw(ByteSpan(sendBuffer()).first(header.length));

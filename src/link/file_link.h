@@ -7,7 +7,7 @@
 // path to its share root and answers with the file's description ('B' 1) or, for a file below
 // 1024 bytes, the whole file ('B' 3). Then the requester sends its block map ('D' 0), the sharer
 // answers with what it offers ('D' 1), the requester's scheduler picks a range and fetches it
-// four blocks at a time ('E' 0 / 'E' 1), and maps are exchanged again after each range until
+// up to 63 blocks at a time ('E' 0 / 'E' 1), and maps are exchanged again after each range until
 // nothing is left. The sharer holds an answer back while the copy's upload limit is used up. An
 // error report ('I') ends the transfer on the receiving side.
 //

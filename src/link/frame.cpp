@@ -16,9 +16,9 @@ constexpr PayloadRule atMost(std::uint16_t size, std::uint16_t multiple = 1)
 constexpr std::uint16_t kHelloPayload = 92;    // HostRecord and the 32-byte tail of a PeerInfo
 constexpr std::uint16_t kRequestPayload = 584; // TaskRecord
 constexpr std::uint16_t kSmallFilePayload = 1024;
-constexpr std::uint16_t kMapPayload = 512;            // 128 boundaries of 4 bytes
-constexpr std::uint16_t kBlockDataPayload = 4 * 1024; // four blocks
-constexpr std::uint16_t kErrorReportPayload = 92;     // the head of a TransferEvent
+constexpr std::uint16_t kMapPayload = 512; // 128 boundaries of 4 bytes
+constexpr std::uint16_t kBlockDataPayload = kMaxBlocksPerRequest * 1024;
+constexpr std::uint16_t kErrorReportPayload = 92; // the head of a TransferEvent
 constexpr PayloadRule kAnything = atMost(static_cast<std::uint16_t>(kMaxFramePayload));
 
 } // namespace

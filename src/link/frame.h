@@ -65,8 +65,10 @@ inline constexpr std::uint8_t kSubBlockRequest = 0;
 inline constexpr std::uint8_t kSubBlockData = 1;
 inline constexpr std::uint8_t kSubErrorReport = 0;
 
-// Blocks asked for by one data request.
-inline constexpr std::uint8_t kBlocksPerRequest = 4;
+// Blocks asked for by one data request at most: their answer fills one frame (63 x 1024 bytes
+// and the header stay below 65535). A sharer that keeps to one answer of `count` blocks per
+// request serves any count up to this.
+inline constexpr std::uint8_t kMaxBlocksPerRequest = 63;
 
 void encodeFrameHeader(const FrameHeader& header, ByteWriter& out);
 // Reads the first 12 bytes; nullopt when fewer are given. The length field is returned as it stands.

@@ -9,12 +9,12 @@
 namespace vandry {
 
 namespace {
-constexpr std::int64_t kAnswerBytes = std::int64_t{kBlocksPerRequest} * kBlockSize;
+constexpr std::int64_t kAnswerBytes = std::int64_t{kMaxBlocksPerRequest} * kBlockSize;
 constexpr std::int64_t kMilli = 1000;
 // An idle or unlimited bucket is full whatever the next limit.
 constexpr std::int64_t kFull = std::numeric_limits<std::int64_t>::max();
 
-// A quarter second at the limit, but at least one four-block answer.
+// A quarter second at the limit, but at least one answer of the most blocks.
 std::int64_t capacityFor(std::int64_t limit)
 {
     return std::max(limit / 4, kAnswerBytes) * kMilli;

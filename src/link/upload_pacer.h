@@ -1,7 +1,7 @@
 #pragma once
 // UploadPacer: holds the block answers of all links of one copy to the upload limit. A token
 // bucket on the millisecond tick: it fills at the limit and holds about a quarter second of it,
-// but never less than one four-block answer, so that every answer can go eventually. The limit
+// but never less than one answer of the most blocks, so that every answer can go eventually. The limit
 // is read at every call, so a change (the settings slider) takes effect at once.
 
 #include <chrono>

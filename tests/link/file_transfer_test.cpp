@@ -169,9 +169,13 @@ TEST_F(FileTransferTest, TwoSharersFetchDisjointRangesOfOneFile)
     const auto second = blocksSent(network, kSecondSharerAddress);
     EXPECT_FALSE(first.empty());
     EXPECT_FALSE(second.empty());
+    // Ranges are disjoint; only an answer on its way when its range was cut may overshoot, and
+    // the blocks past the cut are dropped.
     std::set<std::uint32_t> all(first.begin(), first.end());
+    std::size_t twice = 0;
     for (auto block : second)
-        EXPECT_TRUE(all.insert(block).second) << "block " << block << " fetched twice";
+        twice += all.insert(block).second ? 0 : 1;
+    EXPECT_LT(twice, std::size_t{kMaxBlocksPerRequest});
     EXPECT_EQ(all.size(), 301u);
 }
 
@@ -261,22 +265,23 @@ TEST_F(FileTransferTest, SharerPacesItsAnswersToTheUploadLimit)
     sharer->uploadLimit = limit;
     requester->download(*sharer, "\\paced.bin", local("paced.bin"), task);
 
-    // A quarter second's worth goes at once; the next answer waits for the sharer's timer.
+    // The burst (a quarter second, but at least one answer of 63 blocks) goes at once; the next
+    // answer waits for the sharer's timer.
     ASSERT_TRUE(network.pump());
     EXPECT_FALSE(finished(task));
-    EXPECT_EQ(blocksSent(network, kSharerAddress).size(), 24u);
+    EXPECT_EQ(blocksSent(network, kSharerAddress).size(), 63u);
 
-    const std::size_t burst = limit / 4;
+    const std::size_t burst = std::max<std::size_t>(limit / 4, 63 * 1024);
     const std::uint32_t elapsed = runPaced(
         *sharer, [&] { return finished(task); },
         [&](std::uint32_t ms) {
-            const std::size_t answered = answersOnLastConnection(network, kSharerAddress).size() * 4096;
+            const std::size_t answered = blocksSent(network, kSharerAddress, true).size() * 1024;
             EXPECT_LE(answered, burst + std::size_t{ms} * limit / 1000) << "at " << ms << " ms";
         });
     EXPECT_TRUE(finished(task));
     EXPECT_EQ(readFile(local("paced.bin")), pattern(0, size));
-    // 51 answers of four blocks' worth at 100 KiB/s, less the burst.
-    EXPECT_EQ(elapsed, (51 * 4096 - burst) * 1000 / limit);
+    // 201 blocks at 100 KiB/s, less the burst.
+    EXPECT_EQ(elapsed, (201 * 1024 - burst) * 1000 / limit);
 }
 
 TEST_F(FileTransferTest, AnAnswerHeldWhenTheLinkResetsIsDropped)
@@ -307,9 +312,9 @@ TEST_F(FileTransferTest, AnAnswerHeldWhenTheLinkResetsIsDropped)
     EXPECT_TRUE(finished(again));
     EXPECT_EQ(readFile(local("held2.bin")), pattern(0, size));
     const auto answers = answersOnLastConnection(network, kSharerAddress);
-    ASSERT_EQ(answers.size(), 25u);
+    ASSERT_EQ(answers.size(), 2u);
     for (std::size_t i = 0; i < answers.size(); ++i)
-        EXPECT_EQ(answers[i], 4 * i);
+        EXPECT_EQ(answers[i], 63 * i);
 }
 
 } // namespace

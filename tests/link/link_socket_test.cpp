@@ -98,7 +98,7 @@ TEST_F(LinkSocketTest, ZeroLengthStopsProcessingOfTheBufferedBytes)
 
 TEST_F(LinkSocketTest, FramesBreakingTheSizeTableAreRefusedNotHandled)
 {
-    const Bytes offenders[] = {frame('A', 0, 91), frame('B', 1, 585), frame('D', 0, 6), frame('E', 1, 4097),
+    const Bytes offenders[] = {frame('A', 0, 91), frame('B', 1, 585), frame('D', 0, 6), frame('E', 1, 64513),
                                frame('I', 0, 93), frame('F', 0, 0),   frame('@', 0, 0)};
     for (const auto& offender : offenders) {
         auto& socket = accept();
