@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "common/identity.h"
+#include "common/text.h"
 
 namespace vandry {
 
@@ -61,7 +62,7 @@ std::string statusDump(const NeighbourRecord& record)
     text += format("AgtPort: %d\r\n", host.agtPort);
     text += format("AgtAddr: %s\r\n", ipv4ToText(host.agtAddr).c_str());
     text += format("Loading: [0]=%d, [1]=%d\r\n", host.loading[0], host.loading[1]);
-    text += format("Hosting: %s\r\n", host.nickname().c_str());
+    text += format("Hosting: %s\r\n", escapeControlCharacters(host.nickname()).c_str());
     text += format("Identit: %s\r\n", identityText(host.identity).c_str());
     text += format("Actives: %s\r\n", lastSeenText(record.lastSeen).c_str());
     text += format("TrkLink: %s\r\n", kTrackerLink);

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/text.h"
+
 namespace vandry {
 
 std::string reportLogLine(unsigned linkIndex, std::uint32_t tickMs, std::string_view text)
@@ -10,7 +12,8 @@ std::string reportLogLine(unsigned linkIndex, std::uint32_t tickMs, std::string_
     std::snprintf(prefix, sizeof prefix, "%2u %u ", linkIndex, static_cast<unsigned>(tickMs));
     std::string line(prefix);
     line += "MarkTrxferException:";
-    line += text;
+    // Paths and texts in a report may come from a peer: one report, one line.
+    line += escapeControlCharacters(text);
     line += "\r\n";
     return line;
 }

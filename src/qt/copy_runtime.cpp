@@ -5,6 +5,7 @@
 #include <malloc.h>
 #include <random>
 
+#include "common/text.h"
 #include "qt/cloud_link.h"
 #include "qt/qt_datagram_socket.h"
 
@@ -101,7 +102,7 @@ void CopyRuntime::startFeedWorker()
                                                [discovery] { return discovery->serverProbeRunning(); });
     connect(feedWorker_.get(), &CCloudLink::serverProbeRequested, this, [discovery] { discovery->startServerProbe(); });
     connect(feedWorker_.get(), &CCloudLink::upgradeAvailable, this, [this](const UpgradeOffer& offer) {
-        eventLog_.append("A newer version is available: " + offer.fileUrl + "\r\n");
+        eventLog_.append("A newer version is available: " + escapeControlCharacters(offer.fileUrl) + "\r\n");
         qInfo("a newer version is available: %s", offer.fileUrl.c_str());
     });
     feedWorker_->start();

@@ -137,6 +137,8 @@ TEST(EventReport, LogLine)
 {
     EXPECT_EQ(reportLogLine(3, 123456, "网络断开"), " 3 123456 MarkTrxferException:网络断开\r\n");
     EXPECT_EQ(reportLogLine(127, 0, ""), "127 0 MarkTrxferException:\r\n");
+    EXPECT_EQ(reportLogLine(4, 1, "a\r\n 9 9 MarkTrxferException:forged"),
+              " 4 1 MarkTrxferException:a\\x0D\\x0A 9 9 MarkTrxferException:forged\r\n");
 }
 
 } // namespace
