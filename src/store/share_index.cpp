@@ -209,6 +209,10 @@ int ShareIndex::matchFolders(std::string_view text, std::uint8_t flags, int& res
                                             : std::string(last);
     bool found = false;
     const Visit visit = forEachMatch(folders(), pattern, exact || wholeLast, [&](std::size_t at) {
+        // The folders above the share are in the index only to place its entries: their names
+        // are the sharer's business, not an answer.
+        if (at < index_.rootPosition)
+            return Visit::Next;
         found = true;
         if (flags & kQueryAnyFolderPath) {
             markFolder(at, kMarkMatched);

@@ -327,6 +327,15 @@ TEST_F(ShareIndexTest, AnyFolderPathAndWhatMatchedFoldersBring)
     EXPECT_FALSE(a.folder("Deep"));
 }
 
+TEST_F(ShareIndexTest, FoldersAboveTheShareAreNeverMatched)
+{
+    // The system's temporary folder holds the scratch folder that holds the share.
+    const std::string above = scratch.path().parent_path().filename().string();
+    EXPECT_EQ(ask(above, kQueryFolders | kQueryAnyFolderPath), kQueryNoFolder);
+    EXPECT_EQ(ask(wirePath(scratch.path().parent_path()), kQueryFolders), kQueryNoFolder);
+    EXPECT_EQ(ask(wirePath(root), kQueryFolders), kQueryAnswered); // the share itself
+}
+
 TEST_F(ShareIndexTest, ResultCodesAndCapacity)
 {
     ShareIndex empty;
