@@ -31,7 +31,6 @@ public:
 struct Fixture {
     Fixture()
     {
-        folder = std::filesystem::temp_directory_path() / ("vandry_scheduler_fuzz_" + std::to_string(::getpid()));
         std::filesystem::create_directories(folder);
         FileInfoBlock info;
         info.setDigest("00112233445566778899aabbccddeeff");
@@ -44,7 +43,15 @@ struct Fixture {
                 std::abort();
         }
     }
-    std::filesystem::path folder;
+    ~Fixture()
+    {
+        streams.list.clear();
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+    // Declared first: the resume store below keeps its records in it.
+    std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("vandry_scheduler_fuzz_" + std::to_string(::getpid()));
     ResumeStore resume{folder / "resume"};
     StreamTable table{resume};
     Streams streams;
