@@ -9,7 +9,9 @@ source "$(dirname "$0")/copies.sh"
 
 start_server "$server" "$work/server.log" || fail "the server did not start"
 pids[server]=$server_pid
-start_copy alice
+# alice uploads at 20 MiB/s, so a 100 MiB download lasts long enough to be interrupted in the
+# middle however fast the machine is.
+start_copy alice --upload-limit 20480
 start_copy bob
 head -c 500 /dev/urandom > "$work/alice/share/small.bin"
 head -c 1024 /dev/urandom > "$work/alice/share/one-block.bin"
@@ -67,7 +69,7 @@ ctl bob download alice '\third.bin' > /dev/null
 wait_for 60 started_past bob third.bin 20 || fail "third.bin did not get going"
 kill -9 "${pids[alice]}"
 wait "${pids[alice]}" 2>/dev/null || true
-start_copy alice
+start_copy alice --upload-limit 20480
 # Bob learns alice's new ports with her next announcement; until then a retry may still reach
 # the dead copy's ports, so the user's command is simply run again, as a user would.
 for attempt in $(seq 12); do
