@@ -30,7 +30,7 @@ bool FileLink::answerBlockMap(ByteSpan frame)
     if (!lacking)
         return false;
     const BlockMap offered = advertisedMap(stream_, env_.openStreams);
-    sendMapFrame(offered, kFrameBlockMap, kSubMapAnswer, 0);
+    sendMapFrame(offered, kFrameBlockMap, kSubMapAnswer, 0, 0, kFlagAnswersInOrder);
     // What remains is held by the requester but not here.
     applyRanges(offered, *lacking, false);
     if (!lacking->empty())
@@ -44,6 +44,11 @@ void FileLink::onSharerMap(ByteSpan frame)
         markTrxferException(kReportSyncFailed);
         return;
     }
+    // Answers to requests still in flight (there are none unless the sharer sent a map unasked)
+    // belong to the range being replaced.
+    requests_.markStale();
+    const auto header = parseFrameHeader(frame);
+    requests_.setSharerAnswersInOrder(header && (header->reserved & kFlagAnswersInOrder) != 0);
     std::vector<ScheduledLink> others;
     env_.roster.forEachLink([&](FileLink& link) {
         if (&link != this)
@@ -55,7 +60,8 @@ void FileLink::onSharerMap(ByteSpan frame)
         env_.log.append(outcome.logText);
     switch (outcome.result) {
     case ScheduleResult::Fetch:
-        requestBlocks(stream_.range().position, stream_.entry()->map);
+        stream_.range().requested = stream_.range().position;
+        fillRequestWindow();
         return;
     case ScheduleResult::SharerDone:
         markTrxferException(kReportSegmentsDone);
@@ -88,20 +94,20 @@ bool FileLink::answerBlockRequest(ByteSpan frame)
     const auto request = parseFrameHeader(frame);
     if (!request)
         return false;
-    // The requester waits for each answer, so at most one is held; a request arriving meanwhile
-    // replaces it.
     heldRequest_ = *request;
     answerHeldRequest();
     return true;
 }
 
-// Answers now, or holds the request until the upload limit lets the answer go.
+// Answers now, or holds the request, and the frames behind it, until the upload limit lets the
+// answer go: answers leave in the order of their requests.
 void FileLink::answerHeldRequest()
 {
     const FrameHeader request = *heldRequest_;
     const std::size_t blocks = std::min(request.count, kMaxBlocksPerRequest);
     const auto wait = env_.uploads.delayFor(blocks * kBlockSize);
     if (wait.count() > 0) {
+        pauseFrames();
         answerTimer_->start(wait, [this] { onAnswerDue(); });
         return;
     }
@@ -120,8 +126,12 @@ void FileLink::answerHeldRequest()
 void FileLink::onAnswerDue()
 {
     answerTimer_->stop();
-    if (heldRequest_)
-        answerHeldRequest();
+    if (!heldRequest_)
+        return;
+    const auto conversation = conversation_;
+    answerHeldRequest();
+    if (conversation == conversation_ && !heldRequest_)
+        resumeFrames();
 }
 
 void FileLink::onBlockData(ByteSpan frame)
@@ -130,7 +140,27 @@ void FileLink::onBlockData(ByteSpan frame)
     if (!answer)
         return;
     const ByteSpan data = frame.subspan(FrameHeader::kSize);
-    std::uint32_t block = answer->block;
+    const auto request = requests_.answered(data.size(), env_.transports.clock.tickMs());
+    // Every answer meets the oldest request in flight: one that does not was never asked for.
+    if (!request || answer->block != request->block) {
+        markTrxferException(kReportWriteFailed);
+        return;
+    }
+    // Asked for before its range ended; the blocks are someone else's or already here.
+    if (request->stale)
+        return;
+    writeAnswer(*request, data.first(std::min<std::size_t>(data.size(), std::size_t{request->count} * kBlockSize)));
+}
+
+void FileLink::writeAnswer(const PendingRequest& request, ByteSpan data)
+{
+    const FetchRange& range = stream_.range();
+    // Another link cut this range at exactly what has arrived.
+    if (range.position >= range.end) {
+        endRange();
+        return;
+    }
+    std::uint32_t block = request.block;
     switch (writeBlocks(stream_, block, data)) {
     case WriteResult::Continue:
         unsavedBytes_ += data.size();
@@ -138,9 +168,15 @@ void FileLink::onBlockData(ByteSpan frame)
             stream_.saveProgress();
             unsavedBytes_ = 0;
         }
-        requestBlocks(block, {});
+        // A short answer leaves a gap before the requests behind it: ask again from the gap.
+        if (block < request.block + request.count && block < stream_.range().requested) {
+            requests_.markStale();
+            stream_.range().requested = block;
+        }
+        fillRequestWindow();
         return;
     case WriteResult::RangeDone:
+        requests_.markStale();
         unsavedBytes_ = 0;
         sendMap();
         return;
@@ -150,21 +186,41 @@ void FileLink::onBlockData(ByteSpan frame)
     }
 }
 
+// The range is over before its requests are: flush what arrived and choose anew.
+void FileLink::endRange()
+{
+    requests_.markStale();
+    stream_.flushRange();
+    unsavedBytes_ = 0;
+    sendMap();
+}
+
 void FileLink::sendMap()
 {
     const StreamEntry* entry = stream_.entry();
     sendMapFrame(entry ? entry->map : BlockMap{}, kFrameBlockMap, kSubMapRequest, 0);
 }
 
-// A data request carries the own map along (the first of a range), which the sharer does not read.
-void FileLink::requestBlocks(std::uint32_t block, const BlockMap& carried)
+// Asks for the rest of the range while the window has room. The first request of a range
+// carries the own map along, which the sharer does not read.
+void FileLink::fillRequestWindow()
 {
-    sendMapFrame(carried, kFrameBlocks, kSubBlockRequest, block);
+    FetchRange& range = stream_.range();
+    while (range.requested < range.end && requests_.hasRoom()) {
+        const std::uint32_t block = range.requested;
+        const auto count = static_cast<std::uint8_t>(std::min<std::uint32_t>(range.end - block, kMaxBlocksPerRequest));
+        sendMapFrame(block == range.start ? stream_.entry()->map : BlockMap{}, kFrameBlocks, kSubBlockRequest, block,
+                     count);
+        if (phase_ != LinkPhase::Fetching)
+            return; // the send failed and ended the conversation
+        requests_.sent(block, count, env_.transports.clock.tickMs());
+        range.requested = block + count;
+    }
 }
 
-// Block frames carry the session tag; a data request asks for the rest of the range, 63 blocks at
-// most.
-void FileLink::sendMapFrame(const BlockMap& map, std::uint8_t type, std::uint8_t sub, std::uint32_t block)
+// Block frames carry the session tag.
+void FileLink::sendMapFrame(const BlockMap& map, std::uint8_t type, std::uint8_t sub, std::uint32_t block,
+                            std::uint8_t count, std::uint8_t flags)
 {
     std::vector<std::uint8_t> payload;
     ByteWriter out(payload);
@@ -175,10 +231,8 @@ void FileLink::sendMapFrame(const BlockMap& map, std::uint8_t type, std::uint8_t
     header.type = type;
     header.sub = sub;
     header.tag = static_cast<std::uint16_t>(sessionTag_);
-    const FetchRange& range = stream_.range();
-    const std::uint32_t left = range.end > block ? range.end - block : 1;
-    header.count =
-        type == kFrameBlocks ? static_cast<std::uint8_t>(std::min<std::uint32_t>(left, kMaxBlocksPerRequest)) : 0;
+    header.reserved = flags;
+    header.count = count;
     header.block = block;
     storeFrameHeader(sendBuffer(), header);
     sendRaw(ByteSpan(sendBuffer()).first(header.length));

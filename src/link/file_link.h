@@ -8,8 +8,10 @@
 // 1024 bytes, the whole file ('B' 3). Then the requester sends its block map ('D' 0), the sharer
 // answers with what it offers ('D' 1), the requester's scheduler picks a range and fetches it
 // up to 63 blocks at a time ('E' 0 / 'E' 1), and maps are exchanged again after each range until
-// nothing is left. The sharer holds an answer back while the copy's upload limit is used up. An
-// error report ('I') ends the transfer on the receiving side.
+// nothing is left. A sharer that flags its map answer as answering in order gets as many requests
+// in flight as the path carries (RequestWindow); any other gets one at a time. The sharer answers
+// in order and holds an answer back, and the requests behind it, while the copy's upload limit is
+// used up. An error report ('I') ends the transfer on the receiving side.
 //
 // Every milestone and failure becomes a report (markTrxferException): a TransferEvent that is
 // written to the event log and, from class 0x10 up, handed to the TransferEventSink.
@@ -27,6 +29,7 @@
 #include "link/link_environment.h"
 #include "link/link_records.h"
 #include "link/link_socket.h"
+#include "link/request_window.h"
 #include "link/transfer_event.h"
 
 namespace vandry {
@@ -122,9 +125,12 @@ private:
     void onAnswerDue();
     void onRequestDeadline();
     void onBlockData(ByteSpan frame);
+    void writeAnswer(const PendingRequest& request, ByteSpan data);
+    void endRange();
     void sendMap();
-    void requestBlocks(std::uint32_t block, const BlockMap& carried);
-    void sendMapFrame(const BlockMap& map, std::uint8_t type, std::uint8_t sub, std::uint32_t block);
+    void fillRequestWindow();
+    void sendMapFrame(const BlockMap& map, std::uint8_t type, std::uint8_t sub, std::uint32_t block,
+                      std::uint8_t count = 0, std::uint8_t flags = 0);
 
     const LinkEnvironment& env_;
     LinkRole role_ = LinkRole::Idle;
@@ -139,6 +145,8 @@ private:
     FileStream stream_;
     std::optional<Endpoint> peerEndpoint_;
     std::size_t unsavedBytes_ = 0;
+    // Requester: the data requests in flight; the range's `requested` is where the next one asks.
+    RequestWindow requests_;
     // Counts resets, so that a handler sees when a report ended its conversation.
     std::uint64_t conversation_ = 0;
     // A block request whose answer waits for the upload limit, and the timer that sends it.

@@ -19,6 +19,7 @@
 // once the file is complete. The last writer to close also writes the trailer
 // (resume_trailer.h).
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -54,11 +55,17 @@ enum class OpenResult : int {
     DigestDiffers = 5, // reading: the local file is not the one asked for
 };
 
-// The blocks a link is fetching: [start, end), next to write at position.
+// The blocks a link is fetching: [start, end), next to write at position. Requests in flight
+// may have asked for blocks up to `requested`: those are as good as fetched when another link
+// looks for work.
 struct FetchRange {
     std::uint32_t start = 0;
     std::uint32_t end = 0;
     std::uint32_t position = 0;
+    std::uint32_t requested = 0;
+
+    // Where the blocks nobody has asked for yet begin.
+    std::uint32_t unrequested() const { return std::min(std::max(position, requested), end); }
 };
 
 class FileStream {

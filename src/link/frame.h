@@ -6,7 +6,7 @@
 //   0 u16 length: the whole frame, header included, 12..65535
 //   2 u8  type: 'A'..'I'         3 u8 sub: phase or sub-code within the type
 //   4 u16 tag: 0, or the session tag in block frames rewritten in place (nobody checks it)
-//   6 u8  reserved, 0            7 u8 count: blocks asked for by a data request
+//   6 u8  reserved: 0, or flags in a map answer   7 u8 count: blocks asked for by a data request
 //   8 u32 block: first block of a data request or answer
 // The payload follows at offset 12.
 
@@ -69,6 +69,10 @@ inline constexpr std::uint8_t kSubErrorReport = 0;
 // and the header stay below 65535). A sharer that keeps to one answer of `count` blocks per
 // request serves any count up to this.
 inline constexpr std::uint8_t kMaxBlocksPerRequest = 63;
+
+// Set in the reserved byte of a map answer by a sharer that answers data requests in the order
+// they came, however many are in flight. Peers that do not know it leave the byte unread.
+inline constexpr std::uint8_t kFlagAnswersInOrder = 0x01;
 
 void encodeFrameHeader(const FrameHeader& header, ByteWriter& out);
 // Reads the first 12 bytes; nullopt when fewer are given. The length field is returned as it stands.

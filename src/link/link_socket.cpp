@@ -86,6 +86,7 @@ void LinkSocket::reset()
     received_ = 0;
     unsent_.clear();
     unsentFrom_ = 0;
+    framesPaused_ = false;
     lastActivity_ = context_.clock.nowSeconds();
     ++resets_;
 }
@@ -127,7 +128,7 @@ void LinkSocket::receiveTcp()
 {
     StreamSocket* const socket = tcp_.get();
     processFrames();
-    while (socket && tcp_.get() == socket && !hasUnsentBytes() && received_ < kBufferSize) {
+    while (socket && tcp_.get() == socket && !hasUnsentBytes() && !framesPaused_ && received_ < kBufferSize) {
         const auto count = socket->read(MutableByteSpan(receiveBuffer_).subspan(received_));
         if (count <= 0)
             return; // nothing more for now; a broken connection reports `closed`
@@ -171,12 +172,21 @@ void LinkSocket::datagramClosed(int error)
     failLink(kReportNetworkLost);
 }
 
+void LinkSocket::resumeFrames()
+{
+    framesPaused_ = false;
+    if (tcp_)
+        receiveTcp();
+    else
+        processFrames();
+}
+
 void LinkSocket::processFrames()
 {
     if (processing_)
         return; // the running loop reaches bytes added meanwhile
     processing_ = true;
-    while (received_ > kMinBufferedForFrame && !hasUnsentBytes()) {
+    while (received_ > kMinBufferedForFrame && !hasUnsentBytes() && !framesPaused_) {
         const std::size_t length = loadU16le(receiveBuffer_, FrameHeader::kLengthOffset);
         if (length == 0 || received_ < length)
             break;

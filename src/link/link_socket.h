@@ -16,7 +16,7 @@
 // join the queue behind it, and `writable` sends exactly what is left. While bytes are queued no
 // further received frame is handled: every frame is answered by at most a few frames, so this
 // bounds the queue, and a peer that stops reading is stopped in turn. A queue that would overflow
-// fails the link with "网络断开".
+// fails the link with "网络断开". The link may also pause frame handling itself (pauseFrames).
 //
 // Everything runs on the link's thread; the datagram transport must post its calls there.
 
@@ -109,6 +109,11 @@ public:
     void reset();
 
 protected:
+    // While paused, received frames wait in the buffer and TCP holds back what follows them: a
+    // sharer holding an answer handles the requests behind it only once the answer has gone.
+    void pauseFrames() { framesPaused_ = true; }
+    void resumeFrames();
+
     // One complete frame of `frame.size()` bytes at the front of the receive buffer. It may be
     // rewritten in place (and sent back with sendRaw); it is discarded afterwards.
     virtual void onFrame(MutableByteSpan frame) = 0;
@@ -147,6 +152,7 @@ private:
     std::int64_t lastActivity_ = 0;
     std::uint64_t resets_ = 0; // tells the frame loop that a handler reset the link
     bool processing_ = false;
+    bool framesPaused_ = false;
 };
 
 } // namespace vandry

@@ -69,7 +69,7 @@ const ScheduledLink* excludeHeldRanges(const ScheduledLink& self, std::span<cons
         self.stream->peerMap().subtractRange(held.start, held.end);
         if (other.sharer != self.sharer)
             continue;
-        const std::uint32_t left = held.end > held.position ? held.end - held.position : 0;
+        const std::uint32_t left = held.end - held.unrequested();
         if (!busiest || left > busiestLeft) {
             busiest = &other;
             busiestLeft = left;
@@ -81,7 +81,7 @@ const ScheduledLink* excludeHeldRanges(const ScheduledLink& self, std::span<cons
 ScheduleResult splitSameSharer(FileStream& self, FileStream& busiest)
 {
     FetchRange& theirs = busiest.range();
-    const std::uint32_t middle = midpoint(theirs.position, theirs.end);
+    const std::uint32_t middle = midpoint(theirs.unrequested(), theirs.end);
     if (theirs.end - middle < kSplitMinimum || !self.entry()->map.canAdd(middle, middle + 1))
         return ScheduleResult::SharerDone;
     self.range() = {middle, theirs.end, middle};
@@ -115,8 +115,8 @@ ScheduleOutcome takeOver(const ScheduledLink& self, std::span<const ScheduledLin
     const StreamEntry& entry = *self.stream->entry();
     for (const auto& other : others) {
         const FetchRange& held = other.stream->range();
-        if (writesSameFile(*self.stream, *other.stream) && held.position > held.start)
-            unfetched.subtractRange(held.start, held.position);
+        if (writesSameFile(*self.stream, *other.stream) && held.unrequested() > held.start)
+            unfetched.subtractRange(held.start, held.unrequested());
     }
     std::optional<BlockRange> free;
     for (std::size_t i = 0; i < unfetched.rangeCount() && !free; ++i)
@@ -139,7 +139,7 @@ ScheduleOutcome takeOver(const ScheduledLink& self, std::span<const ScheduledLin
     if (holder) {
         FetchRange& held = holder->stream->range();
         before = held;
-        centre = midpoint(held.position, held.end);
+        centre = midpoint(held.unrequested(), held.end);
         const std::uint32_t half = midpoint(free->start, free->end);
         start = centre <= start ? start : half < held.end ? half : held.end;
         if (!entry.map.canAdd(start, start + 1))

@@ -4,10 +4,10 @@
 // range another link holds, and split a busy link's range when nothing else is left:
 //   - the first block range the sharer has, this side lacks and no other link holds (a range
 //     longer than 65536 blocks is cut to 32768);
-//   - else the upper half of the remaining range of the busiest link to the same sharer, if that
-//     half has at least 4 blocks;
-//   - else a range not yet fetched longer than 16 blocks, from its middle when another link
-//     holds its start (that link's range then ends there).
+//   - else the upper half of the part of the busiest link's range to the same sharer that it has
+//     not asked for yet, if that half has at least 4 blocks;
+//   - else a range not yet fetched or asked for longer than 16 blocks, from its middle when
+//     another link holds its start (that link's range then ends there).
 
 #include <cstdint>
 #include <span>

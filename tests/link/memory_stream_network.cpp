@@ -114,6 +114,8 @@ bool MemoryNetwork::pump(const std::function<bool()>& done, std::size_t limit)
             return !done;
         auto work = std::move(queue_.front());
         queue_.pop_front();
+        if (beforeDelivery)
+            beforeDelivery();
         work();
     }
     return false;

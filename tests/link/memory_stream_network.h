@@ -67,6 +67,8 @@ private:
 class MemoryNetwork {
 public:
     void post(std::function<void()> work) { queue_.push_back(std::move(work)); }
+    // Runs before each delivery: a test lets time pass there, so that the wire takes time.
+    std::function<void()> beforeDelivery;
     // Runs deliveries, and those they cause, until none is left or `done` holds; false when
     // `limit` deliveries were not enough.
     bool pump(const std::function<bool()>& done = {}, std::size_t limit = 10'000'000);

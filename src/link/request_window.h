@@ -1,0 +1,69 @@
+#pragma once
+// RequestWindow: the data requests a requester has in flight on one link, oldest first, and how
+// many bytes it may keep asked for.
+//
+// A sharer that answers requests in order lets the requester keep several in flight, so that a
+// long path stays full. The window is sized to twice what the path delivered in one round trip
+// (the least time seen between a request and its answer), so it doubles each round trip while it
+// is what limits the rate, and settles near twice the path's bandwidth-delay product; it stays
+// between kMinBytes and kMaxBytes. A sharer that does not say it answers in order gets one
+// request at a time.
+//
+// Requests made for a range that has ended (its end reached, or cut by another link) are marked
+// stale: their answers still arrive, in order, and are dropped.
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <optional>
+
+namespace vandry {
+
+struct PendingRequest {
+    std::uint32_t block = 0;
+    std::uint8_t count = 0;
+    std::uint32_t sentMs = 0;
+    bool stale = false;
+};
+
+class RequestWindow {
+public:
+    static constexpr std::size_t kMinBytes = 256 * 1024;
+    static constexpr std::size_t kMaxBytes = 16 * 1024 * 1024;
+
+    // A new conversation: nothing in flight, the sharer's order unknown, no estimate.
+    void reset();
+    void setSharerAnswersInOrder(bool inOrder) { inOrder_ = inOrder; }
+    bool sharerAnswersInOrder() const { return inOrder_; }
+
+    // Whether another request may go now.
+    bool hasRoom() const;
+    void sent(std::uint32_t block, std::uint8_t count, std::uint32_t nowMs);
+    // The oldest request, which an answer of `bytes` has just met; nothing when none is in flight.
+    std::optional<PendingRequest> answered(std::size_t bytes, std::uint32_t nowMs);
+    // Answers to what is in flight now will be dropped.
+    void markStale();
+
+    std::size_t inFlight() const { return pending_.size(); }
+    std::size_t bytesInFlight() const { return bytesInFlight_; }
+    // The bytes this link may keep asked for.
+    std::size_t limitBytes() const { return limit_; }
+
+private:
+    struct Delivery {
+        std::uint32_t atMs;
+        std::size_t bytes;
+    };
+    void updateLimit(std::uint32_t nowMs);
+
+    std::deque<PendingRequest> pending_;
+    std::size_t bytesInFlight_ = 0;
+    bool inOrder_ = false;
+    std::optional<std::uint32_t> minRttMs_;
+    // Answers of the last two round trips, for the delivery rate.
+    std::deque<Delivery> recent_;
+    std::size_t recentBytes_ = 0;
+    std::size_t limit_ = kMinBytes;
+};
+
+} // namespace vandry
