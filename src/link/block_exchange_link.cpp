@@ -165,8 +165,12 @@ void FileLink::writeAnswer(const PendingRequest& request, ByteSpan data)
     case WriteResult::Continue:
         unsavedBytes_ += data.size();
         if (unsavedBytes_ >= kSaveInterval) {
-            stream_.saveProgress();
-            unsavedBytes_ = 0;
+            const std::uint32_t now = env_.transports.clock.tickMs();
+            if (!lastSaveMs_ || now - *lastSaveMs_ >= kSaveSpacingMs) {
+                stream_.saveProgress();
+                unsavedBytes_ = 0;
+                lastSaveMs_ = now;
+            }
         }
         // A short answer leaves a gap before the requests behind it: ask again from the gap.
         if (block < request.block + request.count && block < stream_.range().requested) {

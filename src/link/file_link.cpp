@@ -90,6 +90,7 @@ void FileLink::resetLink()
     phase_ = LinkPhase::Idle;
     peerEndpoint_.reset();
     unsavedBytes_ = 0;
+    lastSaveMs_.reset();
     requests_.reset();
     // An answer held for the old conversation must not reach the next one.
     heldRequest_.reset();

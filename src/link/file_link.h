@@ -49,8 +49,11 @@ enum class LinkPhase : std::uint8_t {
 
 class FileLink final : public LinkSocket {
 public:
-    // Saved progress of a download lags the data written by at most this much.
+    // Saved progress of a download lags the data written by at most this much, or by what
+    // arrived within kSaveSpacing when that is more: each save waits for the disk (fdatasync),
+    // which must not hold a fast download back.
     static constexpr std::size_t kSaveInterval = 2 * 1024 * 1024;
+    static constexpr std::uint32_t kSaveSpacingMs = 1000;
     // An accepted link that has not asked for a file by then is closed: idle connections must
     // not hold the table's slots.
     static constexpr std::chrono::milliseconds kRequestDeadline{10'000};
@@ -145,6 +148,7 @@ private:
     FileStream stream_;
     std::optional<Endpoint> peerEndpoint_;
     std::size_t unsavedBytes_ = 0;
+    std::optional<std::uint32_t> lastSaveMs_;
     // Requester: the data requests in flight; the range's `requested` is where the next one asks.
     RequestWindow requests_;
     // Counts resets, so that a handler sees when a report ended its conversation.

@@ -161,7 +161,7 @@ bool FileStream::saveProgress()
     };
     addProgress(*this);
     others_.forEachStream(addProgress);
-    return file_.syncData() && table_.resume().save(record);
+    return table_.resume().saveAfterSync(file_, std::move(record));
 }
 
 std::size_t FileStream::readAt(std::uint32_t block, std::uint32_t count, MutableByteSpan into) const
@@ -208,9 +208,9 @@ bool FileStream::recordProgress(StreamEntry& entry)
     const auto length = file_.size();
     if (complete && length && *length > entry.info.size && !file_.resize(entry.info.size))
         return false;
-    if (!file_.syncData())
-        return false;
-    return complete ? table_.resume().remove(entry.path) : table_.resume().save(recordOf(entry));
+    if (!complete)
+        return table_.resume().saveAfterSync(file_, recordOf(entry));
+    return file_.syncData() && table_.resume().remove(entry.path);
 }
 
 // The record gives up the blocks the trailer overwrites before the trailer is written.

@@ -48,15 +48,20 @@ void RequestWindow::markStale()
         request.stale = true;
 }
 
-// Twice the rate times the round trip is what arrived in the last two round trips.
 void RequestWindow::updateLimit(std::uint32_t nowMs)
 {
-    const std::uint32_t horizon = 2 * std::max<std::uint32_t>(*minRttMs_, 1);
-    while (!recent_.empty() && nowMs - recent_.front().atMs > horizon) {
+    const std::uint32_t rtt = std::max<std::uint32_t>(*minRttMs_, 1);
+    const std::uint32_t horizon = std::max(2 * rtt, kRateHorizonMs);
+    while (nowMs - recent_.front().atMs > horizon) {
         recentBytes_ -= recent_.front().bytes;
         recent_.pop_front();
     }
-    limit_ = std::clamp(recentBytes_, kMinBytes, kMaxBytes);
+    // Until the horizon has filled, the rate is over the time the answers took.
+    const std::uint32_t span = std::max(nowMs - recent_.front().atMs, rtt);
+    const double bytesPerMs = static_cast<double>(recentBytes_) / span;
+    const double wanted = bytesPerMs * std::max(2 * rtt, kStallCoverMs);
+    limit_ =
+        static_cast<std::size_t>(std::clamp(wanted, static_cast<double>(kMinBytes), static_cast<double>(kMaxBytes)));
 }
 
 } // namespace vandry

@@ -3,11 +3,13 @@
 // many bytes it may keep asked for.
 //
 // A sharer that answers requests in order lets the requester keep several in flight, so that a
-// long path stays full. The window is sized to twice what the path delivered in one round trip
-// (the least time seen between a request and its answer), so it doubles each round trip while it
-// is what limits the rate, and settles near twice the path's bandwidth-delay product; it stays
-// between kMinBytes and kMaxBytes. A sharer that does not say it answers in order gets one
-// request at a time.
+// long path stays full. The window is what the link delivers (measured over the last 100 ms, or
+// two round trips when longer) in two round trips, and at least in kStallCoverMs: a lost packet
+// of the request stream can hold the requests back for a retransmission timeout (200 ms and
+// more), and the sharer must not run dry meanwhile. While the window is what limits the rate it
+// grows many times each round trip; it stays between kMinBytes and kMaxBytes, so a slow sharer
+// holds only a little of the file that a faster one could take over. A sharer that does not say
+// it answers in order gets one request at a time.
 //
 // Requests made for a range that has ended (its end reached, or cut by another link) are marked
 // stale: their answers still arrive, in order, and are dropped.
@@ -30,6 +32,8 @@ class RequestWindow {
 public:
     static constexpr std::size_t kMinBytes = 256 * 1024;
     static constexpr std::size_t kMaxBytes = 16 * 1024 * 1024;
+    static constexpr std::uint32_t kStallCoverMs = 250;
+    static constexpr std::uint32_t kRateHorizonMs = 100;
 
     // A new conversation: nothing in flight, the sharer's order unknown, no estimate.
     void reset();
@@ -60,7 +64,7 @@ private:
     std::size_t bytesInFlight_ = 0;
     bool inOrder_ = false;
     std::optional<std::uint32_t> minRttMs_;
-    // Answers of the last two round trips, for the delivery rate.
+    // Answers within the rate horizon.
     std::deque<Delivery> recent_;
     std::size_t recentBytes_ = 0;
     std::size_t limit_ = kMinBytes;

@@ -28,8 +28,9 @@ CopyRuntime::CopyRuntime(const HomePaths& home, const FeedConfigOverrides& feedO
       copy_(CopyPlatform{clock_, network_, host_, fileSystem_, profileStore_}),
       settingsForm_(copy_.settings(), copy_.neighbours(), copy_.profile(), fileSystem_, autostart_,
                     QCoreApplication::applicationFilePath().toStdString()),
-      resumeStore_((home.stateDir + QStringLiteral("/resume")).toStdString()), streams_(resumeStore_),
-      fileInfo_(resumeStore_), hashes_(fileInfo_, [this] { return copy_.settings().shareRoot; }),
+      resumeStore_((home.stateDir + QStringLiteral("/resume")).toStdString(), SerialWorker::Mode::Thread),
+      streams_(resumeStore_), fileInfo_(resumeStore_),
+      hashes_(fileInfo_, [this] { return copy_.settings().shareRoot; }),
       requestServices_(shareIndex_, hashes_, [this] { return copy_.settings().shareRoot; }),
       windowModel_(copy_, eventLog_, *this, hashes_), commands_(copy_, windowModel_, [this] {
           QMetaObject::invokeMethod(this, &CopyRuntime::stop, Qt::QueuedConnection);

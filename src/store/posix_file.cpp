@@ -108,6 +108,11 @@ bool PosixFile::resize(std::uint64_t length)
     return result == 0;
 }
 
+PosixFile PosixFile::duplicate() const
+{
+    return PosixFile(isOpen() ? ::fcntl(fd_, F_DUPFD_CLOEXEC, 0) : -1);
+}
+
 bool PosixFile::syncData()
 {
     return isOpen() && ::fdatasync(fd_) == 0;

@@ -31,6 +31,8 @@ public:
 
     bool isOpen() const { return fd_ >= 0; }
     void close();
+    // Another descriptor of the same open file, which outlives this one's close.
+    PosixFile duplicate() const;
 
     // Reads until `into` is full, the file ends or a read fails; returns the bytes read.
     std::size_t readAt(std::uint64_t offset, MutableByteSpan into) const;

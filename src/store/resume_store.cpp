@@ -32,6 +32,7 @@ std::filesystem::path ResumeStore::recordFile(const std::string& path) const
 
 ResumeStore::Lookup ResumeStore::load(const std::string& path) const
 {
+    waitForSaves();
     const auto in = PosixFile::open(recordFile(path), PosixFile::Mode::Read);
     if (!in.isOpen())
         return {errno == ENOENT ? Status::None : Status::Damaged, {}};
@@ -46,6 +47,24 @@ ResumeStore::Lookup ResumeStore::load(const std::string& path) const
 }
 
 bool ResumeStore::save(const ResumeRecord& record)
+{
+    waitForSaves();
+    return write(record);
+}
+
+bool ResumeStore::saveAfterSync(const PosixFile& file, ResumeRecord record)
+{
+    auto own = std::make_shared<PosixFile>(file.duplicate());
+    if (!own->isOpen())
+        return false;
+    saves_->post([this, own, record = std::move(record)] {
+        if (own->syncData())
+            write(record);
+    });
+    return true;
+}
+
+bool ResumeStore::write(const ResumeRecord& record) const
 {
     const auto bytes = encodeResumeRecord(record);
     if (bytes.empty() || !ensureFolder(folder_))
@@ -68,6 +87,7 @@ bool ResumeStore::save(const ResumeRecord& record)
 
 bool ResumeStore::remove(const std::string& path)
 {
+    waitForSaves();
     std::error_code ec;
     const bool removed = std::filesystem::remove(recordFile(path), ec);
     if (ec)

@@ -10,6 +10,9 @@
 // - One record per partial file, in a folder the running copy owns (its state folder, e.g.
 //   STATE/resume/), named by the MD5 of the file's full path: "<32 hex digits>.resume". The
 //   record (resume_record.h) repeats the path, so a name collision reads as "no record".
+// - Saves that follow an fdatasync may run on a worker thread (saveAfterSync), so that a download
+//   does not wait for the disk; they run in the order given, and every other operation waits
+//   for them first.
 // - Records are replaced atomically: written to "<name>.tmp", fsync'ed, renamed over the old
 //   record, then the folder is fsync'ed. A reader sees the old record or the new one, never a mix.
 // - A record never claims a block that is not on disk: it is saved before the first byte of a
@@ -25,8 +28,11 @@
 //   again.
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
+#include "common/serial_worker.h"
+#include "store/posix_file.h"
 #include "store/resume_record.h"
 
 namespace vandry {
@@ -39,18 +45,31 @@ public:
         ResumeRecord record; // when Found
     };
 
-    explicit ResumeStore(std::filesystem::path folder) : folder_(std::move(folder)) {}
+    // With SerialWorker::Mode::Thread, saveAfterSync runs on a thread of the store's own.
+    explicit ResumeStore(std::filesystem::path folder, SerialWorker::Mode saves = SerialWorker::Mode::Inline)
+        : folder_(std::move(folder)), saves_(std::make_unique<SerialWorker>(saves))
+    {
+    }
 
     Lookup load(const std::string& path) const;
     // Atomic and durable when it returns true; the folder is created when missing.
     bool save(const ResumeRecord& record);
     // True when no record remains (removed, or there was none).
     bool remove(const std::string& path);
+    // Syncs the data of `file` (through a descriptor of its own) and then saves `record`, which
+    // must name only blocks written before this call. False when the descriptor could not be
+    // had; a later failure leaves the previous record, which names fewer blocks.
+    bool saveAfterSync(const PosixFile& file, ResumeRecord record);
+    // Returns once every save queued so far has run.
+    void waitForSaves() const { saves_->drain(); }
 
     std::filesystem::path recordFile(const std::string& path) const;
 
 private:
+    bool write(const ResumeRecord& record) const;
+
     std::filesystem::path folder_;
+    std::unique_ptr<SerialWorker> saves_;
 };
 
 } // namespace vandry

@@ -84,3 +84,25 @@ TEST(ResumeStore, DamagedAndForeignRecords)
     vandry::testing::writeFile(store.recordFile(mine).string(), std::vector<std::uint8_t>(kMaxRecordSize + 1, 0));
     EXPECT_EQ(store.load(mine).status, ResumeStore::Status::Damaged);
 }
+
+TEST(ResumeStore, SavesOnTheWorkerKeepTheirOrderAndEveryOtherCallWaitsForThem)
+{
+    ScratchFolder scratch;
+    ResumeStore store(scratch.path() / "resume", SerialWorker::Mode::Thread);
+    const std::string path = scratch.file("film.mkv");
+    auto data = PosixFile::open(path, PosixFile::Mode::ReadWrite);
+    ASSERT_TRUE(data.isOpen());
+    auto record = sampleRecord(path);
+    for (std::uint32_t end = 20; end <= 400; end += 20) {
+        record.map.addRange(0, end);
+        ASSERT_TRUE(store.saveAfterSync(data, record));
+    }
+    // The data file may close at once: the worker syncs through a descriptor of its own.
+    data.close();
+    EXPECT_EQ(store.load(path).record, record);
+
+    ASSERT_TRUE(store.saveAfterSync(PosixFile::open(path, PosixFile::Mode::Read), record));
+    EXPECT_TRUE(store.remove(path));
+    EXPECT_EQ(store.load(path).status, ResumeStore::Status::None);
+    EXPECT_FALSE(store.saveAfterSync(PosixFile{}, record));
+}
