@@ -56,9 +56,9 @@ void RequestWindow::updateLimit(std::uint32_t nowMs)
         recentBytes_ -= recent_.front().bytes;
         recent_.pop_front();
     }
-    // Until the horizon has filled, the rate is over the time the answers took.
-    const std::uint32_t span = std::max(nowMs - recent_.front().atMs, rtt);
-    const double bytesPerMs = static_cast<double>(recentBytes_) / span;
+    // Over the whole horizon even while it fills: a burst at the start (a sharer's upload budget)
+    // must not pass for the path's rate.
+    const double bytesPerMs = static_cast<double>(recentBytes_) / horizon;
     const double wanted = bytesPerMs * std::max(2 * rtt, kStallCoverMs);
     limit_ =
         static_cast<std::size_t>(std::clamp(wanted, static_cast<double>(kMinBytes), static_cast<double>(kMaxBytes)));

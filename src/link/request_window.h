@@ -3,7 +3,7 @@
 // many bytes it may keep asked for.
 //
 // A sharer that answers requests in order lets the requester keep several in flight, so that a
-// long path stays full. The window is what the link delivers (measured over the last 100 ms, or
+// long path stays full. The window is what the link delivers (averaged over the last 100 ms, or
 // two round trips when longer) in two round trips, and at least in kStallCoverMs: a lost packet
 // of the request stream can hold the requests back for a retransmission timeout (200 ms and
 // more), and the sharer must not run dry meanwhile. While the window is what limits the rate it

@@ -105,10 +105,9 @@ std::vector<std::uint32_t> blocksIn(const Connection& connection)
     return blocks;
 }
 
-// A link fetches a range in requests of four blocks, each at the block after the previous
-// answer; the last answer of a range whose length is no multiple of four runs up to three blocks
-// past its end. These are the blocks of such last answers (an answer not followed by the next
-// four of the same run), and the number of runs.
+// A link fetches a range in requests of up to 63 blocks, each at the block after the previous
+// one; an answer in flight when another link cut the range runs past its new end. These are the blocks of such last
+// answers (an answer not followed by the next four of the same run), and the number of runs.
 std::pair<std::set<std::uint32_t>, int> runEnds(const Connection& connection)
 {
     const auto answers = answersIn(connection);
@@ -130,7 +129,7 @@ public:
     LoopbackCopy(std::unique_ptr<SocketFactory> sockets, std::uint8_t seed, const std::filesystem::path& home)
         : sockets_(std::move(sockets)), neighbours(clock, hostRecord(seed)), resume(home / "resume"), streams(resume),
           links({*sockets_, datagrams, connector, clock, loop, neighbours, streams, log, sink,
-                 [] { return std::uint32_t{0x5A5A1234}; }})
+                 [] { return std::uint32_t{0x5A5A1234}; }, [this] { return uploadLimit; }})
     {
         std::filesystem::create_directories(home);
         log.open(home / "EVT.TXT");
@@ -191,6 +190,7 @@ public:
     RecordingSink sink;
     FakeDatagramTransport datagrams;
     NoDatagramConnector connector;
+    int uploadLimit = -1; // bytes per second
     LinkTable links;
 };
 
@@ -210,6 +210,9 @@ protected:
         EXPECT_TRUE(sharerB->links.startListening(0));
         EXPECT_NE(sharerA->host().portTcp, 0);
         EXPECT_NE(sharerB->host().portTcp, 0);
+        // Paced as on a real uplink, so that a link's requests in flight cover a part of the file
+        // and the second source finds the rest to take.
+        sharerA->uploadLimit = sharerB->uploadLimit = 4 * 1024 * 1024;
         writeFile(sharerA->links.roots().shareRoot + "/original.bin", content);
         writeFile(sharerB->links.roots().shareRoot + "/renamed copy.bin", content);
         startRequester(firstRun);
@@ -267,9 +270,8 @@ TEST_F(LoopbackTransferTest, TwoSharersFetchDisjointRangesOfOneFile)
     EXPECT_GE(fromA.size(), 256u);
     EXPECT_GE(fromB.size(), kFileBlocks / 8) << "the second sharer barely took part";
 
-    // Both links may fetch a block only where one of them ran past the end of a range its
-    // last four-block request overran (see runEnds): at most three blocks per range, none inside
-    // a range. Overlapping ranges would show as blocks fetched twice in mid-run.
+    // Both links may fetch a block only at the end of a run (see runEnds), never inside one. Overlapping ranges would
+    // show as blocks fetched twice in mid-run.
     const auto [endsA, runsA] = runEnds(to(firstRun, *sharerA));
     const auto [endsB, runsB] = runEnds(to(firstRun, *sharerB));
     std::map<std::uint32_t, int> times;
