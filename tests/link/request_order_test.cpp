@@ -93,6 +93,20 @@ protected:
         }
         return requests;
     }
+    // A sharer link serving the file to a requester that has sent hello, request and its map.
+    FakeStreamSocket& startServing()
+    {
+        writeFile((scratch.path() / "film.bin").string(), file);
+        auto owned = std::make_unique<FakeStreamSocket>();
+        FakeStreamSocket& socket = *owned;
+        copy->links.link(LinkIndex{3}).acceptConnection(std::move(owned));
+        socket.arrive(frameWith('A', 0, encodePeerInfo(copy->peerInfoOf(peer))));
+        TaskRecord request;
+        request.remotePath = "\\film.bin";
+        socket.arrive(frameWith('B', 0, encodeTaskRecord(request)));
+        socket.arrive(frameWith('D', 0, mapPayload(0, 0)));
+        return socket;
+    }
     std::string local() const { return (scratch.path() / "got" / "film.bin").string(); }
     bool finished() const { return copy->sink.sawText(task, "结束传输"); }
 
@@ -160,15 +174,7 @@ TEST_F(RequestOrderTest, ASharerThatAnswersInOrderGetsAWindowThatGrowsWithWhatAr
 
 TEST_F(RequestOrderTest, AnOriginalRequesterIsServedRequestByRequest)
 {
-    writeFile((scratch.path() / "film.bin").string(), file);
-    auto owned = std::make_unique<FakeStreamSocket>();
-    FakeStreamSocket& socket = *owned;
-    copy->links.link(LinkIndex{3}).acceptConnection(std::move(owned));
-    socket.arrive(frameWith('A', 0, encodePeerInfo(copy->peerInfoOf(peer))));
-    TaskRecord request;
-    request.remotePath = "\\film.bin";
-    socket.arrive(frameWith('B', 0, encodeTaskRecord(request)));
-    socket.arrive(frameWith('D', 0, mapPayload(0, 0)));
+    FakeStreamSocket& socket = startServing();
     std::size_t seen = 0;
     const auto opening = newFrames(socket, seen);
     ASSERT_EQ(opening.size(), 3u);
@@ -190,16 +196,8 @@ TEST_F(RequestOrderTest, AnOriginalRequesterIsServedRequestByRequest)
 
 TEST_F(RequestOrderTest, RequestsBehindAnAnswerTheUploadLimitHoldsAreAnsweredInOrder)
 {
-    writeFile((scratch.path() / "film.bin").string(), file);
     copy->uploadLimit = 63 * 1024;
-    auto owned = std::make_unique<FakeStreamSocket>();
-    FakeStreamSocket& socket = *owned;
-    copy->links.link(LinkIndex{3}).acceptConnection(std::move(owned));
-    socket.arrive(frameWith('A', 0, encodePeerInfo(copy->peerInfoOf(peer))));
-    TaskRecord request;
-    request.remotePath = "\\film.bin";
-    socket.arrive(frameWith('B', 0, encodeTaskRecord(request)));
-    socket.arrive(frameWith('D', 0, mapPayload(0, 0)));
+    FakeStreamSocket& socket = startServing();
     std::size_t seen = 0;
     newFrames(socket, seen);
 
