@@ -2,11 +2,13 @@
 # Screenshots of the window at work: a rendezvous server, two headless copies (bob and carol) and
 # one copy with its window (小明) on a virtual X display. 小明 downloads a film from bob (bob
 # uploads slowly, so the task stays live) and browses bob's share: build/screenshot.png (or $1).
-# Then 小明 searches the network: build/screenshot-search.png (next to the first).
+# Then 小明 searches the network: build/screenshot-search.png (next to the first). Last, a new user
+# starts a copy for the first time: build/screenshot-first-start.png shows the settings dialog.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-build/screenshot.png}")
 search_out="${out%.png}-search.png"
+first_out="${out%.png}-first-start.png"
 bash scripts/setup.sh >/dev/null
 bash scripts/build.sh release >/dev/null
 bin=build/release
@@ -63,3 +65,11 @@ ctl 小明 search film > /dev/null
 sleep 1
 DISPLAY=$display import -window root "$search_out"
 echo "screenshot: $search_out"
+
+mkdir -p "$work/newuser"
+HOME="$work/newuser" DISPLAY=$display QT_QPA_PLATFORM=xcb "$bin/src/main/vandry" --home "$work/newuser/home" \
+  --nick 新用户 --feed "$feed" > "$work/first.log" 2>&1 &
+pids+=($!)
+sleep 3
+DISPLAY=$display import -window root "$first_out"
+echo "screenshot: $first_out"

@@ -22,16 +22,9 @@ bool folderValid(const FileSystemQueries& fs, std::string_view path)
     return fs.isDirectory(bare);
 }
 
-std::string defaultDownloadRoot(const FileSystemQueries& fs, std::string_view current)
+std::string proposedDownloadRoot(const FileSystemQueries& fs)
 {
-    if (!current.empty() && folderValid(fs, current))
-        return std::string(current);
-    const std::vector<MountPoint> mounts = fs.mountPoints();
-    const MountPoint* best = nullptr;
-    for (const auto& mount : mounts)
-        if (mount.local && (!best || mount.bytesFree > best->bytesFree))
-            best = &mount;
-    return best ? withTrailingSeparator(best->path) : std::string{};
+    return withTrailingSeparator(withTrailingSeparator(fs.userDownloadFolder()) + "Vandry");
 }
 
 std::string withTrailingSeparator(std::string path)

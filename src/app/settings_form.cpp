@@ -21,7 +21,7 @@ SettingsView SettingsForm::open() const
     view.fields.shareRoot = settings_.shareRoot;
     view.fields.nickname = neighbours_.local().host.nickname();
     if (view.fields.downloadRoot.empty())
-        view.fields.downloadRoot = defaultDownloadRoot(fs_, view.fields.downloadRoot);
+        view.fields.downloadRoot = proposedDownloadRoot(fs_);
     view.uploadPosition = settings_.uploadLimit == -1 ? kUploadSliderMax : settings_.uploadLimit;
     view.uploadText = uploadLimitText(settings_.uploadLimit);
     view.autorun = autostart_.enabledSystemWide(executablePath_);
@@ -32,6 +32,11 @@ std::string SettingsForm::moveUploadSlider(int position)
 {
     settings_.uploadLimit = position >= kUploadSliderMax ? -1 : position;
     return uploadLimitText(settings_.uploadLimit);
+}
+
+bool SettingsForm::createDownloadFolder(std::string_view path)
+{
+    return fs_.makeDirectories(path);
 }
 
 void SettingsForm::setAutorun(bool enabled)
@@ -48,8 +53,23 @@ ApplyOutcome SettingsForm::apply(SettingsFields fields)
         outcome.fields = std::move(fields);
         return outcome;
     }
-    fields.downloadRoot = withTrailingSeparator(defaultDownloadRoot(fs_, fields.downloadRoot));
+    if (fields.downloadRoot.empty())
+        fields.downloadRoot = proposedDownloadRoot(fs_);
+    fields.downloadRoot = withTrailingSeparator(fields.downloadRoot);
     fields.shareRoot = withTrailingSeparator(fields.shareRoot);
+    if (!fs_.isDirectory(fields.downloadRoot)) {
+        if (fields.downloadRoot != proposedDownloadRoot(fs_) || !fs_.makeDirectories(fields.downloadRoot)) {
+            outcome.result = ApplyOutcome::Result::DownloadMissing;
+            outcome.fields = std::move(fields);
+            return outcome;
+        }
+    }
+    if (!fs_.isWritableDirectory(fields.downloadRoot)) {
+        outcome.result = ApplyOutcome::Result::DownloadNotWritable;
+        outcome.tip = kTipDownloadNotWritable;
+        outcome.fields = std::move(fields);
+        return outcome;
+    }
 
     if (HostRecord local = neighbours_.local().host; fields.nickname != local.nickname()) {
         local.setNickname(fields.nickname);

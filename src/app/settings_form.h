@@ -21,6 +21,10 @@ inline constexpr int kChannelSliderMax = 128;
 inline constexpr std::string_view kTipShareEmpty = "<b><ct=0x00AA00><al_c>请选出要共享的目录。</b></ct>";
 inline constexpr std::string_view kTipShareInvalid =
     "<b><ct=0x00AA00><al_c>共享目录位置不正确，请用目录浏览按钮来选定。</b></ct>";
+inline constexpr std::string_view kTipDownloadNotWritable =
+    "<b><ct=0x00AA00><al_c>下载目录无法写入，请另选一个目录。</b></ct>";
+inline constexpr std::string_view kTipDownloadNotCreated =
+    "<b><ct=0x00AA00><al_c>下载目录无法创建，请另选一个目录。</b></ct>";
 inline constexpr std::string_view kPickShareTitle = "选择目标文件夹(资源共享)";
 inline constexpr std::string_view kPickDownloadTitle = "选择目标文件夹(下载保存)";
 
@@ -41,9 +45,15 @@ struct SettingsView {
 };
 
 struct ApplyOutcome {
-    enum class Result { Closed, ShareEmpty, ShareInvalid };
+    enum class Result {
+        Closed,
+        ShareEmpty,
+        ShareInvalid,
+        DownloadMissing,     // the typed download folder does not exist: ask, then createDownloadFolder
+        DownloadNotWritable, // the download folder is not the user's to write
+    };
     Result result = Result::Closed;
-    std::string_view tip;      // the mark-up to show beside the share field when not closed
+    std::string_view tip;      // the mark-up to show beside the share or download field when not closed
     SettingsFields fields;     // the fields as normalised (separators appended, default root)
     bool announce = false;     // the nickname changed: announce the new record
     bool shareChanged = false; // the share root changed: rebuild the share index
@@ -59,7 +69,11 @@ public:
     std::string moveUploadSlider(int position);
     // Takes effect at once: writes or removes the per-user autostart entry.
     void setAutorun(bool enabled);
+    // Nothing is saved while the download folder is missing or not writable. The proposed folder
+    // is created without asking; a typed one only through createDownloadFolder.
     ApplyOutcome apply(SettingsFields fields);
+    // The user agreed to create the typed download folder; false when it could not be made.
+    bool createDownloadFolder(std::string_view path);
 
 private:
     AppSettings& settings_;

@@ -1,6 +1,8 @@
 #include "qt/qt_file_system.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QStorageInfo>
 #include <array>
 
@@ -18,9 +20,33 @@ bool isNetworkOrPseudoFileSystem(std::string_view type)
     return type.rfind("fuse.", 0) == 0 && type != "fuse.ntfs-3g";
 }
 
+namespace {
+QString qtPath(std::string_view path)
+{
+    return QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size()));
+}
+} // namespace
+
 bool QtFileSystem::isDirectory(std::string_view path) const
 {
-    return QFileInfo(QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size()))).isDir();
+    return QFileInfo(qtPath(path)).isDir();
+}
+
+bool QtFileSystem::isWritableDirectory(std::string_view path) const
+{
+    const QFileInfo info(qtPath(path));
+    return info.isDir() && info.isWritable() && info.isExecutable();
+}
+
+std::string QtFileSystem::userDownloadFolder() const
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    return (folder.isEmpty() ? QDir::homePath() : folder).toStdString();
+}
+
+bool QtFileSystem::makeDirectories(std::string_view path) const
+{
+    return QDir().mkpath(qtPath(path)) && isDirectory(path);
 }
 
 std::vector<MountPoint> QtFileSystem::mountPoints() const

@@ -4,11 +4,15 @@
 
 namespace vandry {
 
-// Folders through QFileInfo, mounted volumes through QStorageInfo.
+// Folders through QFileInfo and QDir, mounted volumes through QStorageInfo, the download folder
+// through QStandardPaths.
 class QtFileSystem final : public FileSystemQueries {
 public:
     bool isDirectory(std::string_view path) const override;
+    bool isWritableDirectory(std::string_view path) const override;
     std::vector<MountPoint> mountPoints() const override;
+    std::string userDownloadFolder() const override;
+    bool makeDirectories(std::string_view path) const override;
 };
 
 // A file-system type that is served over the network or is not backed by a disk.

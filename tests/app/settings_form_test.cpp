@@ -31,14 +31,37 @@ struct SettingsFormTest : ::testing::Test {
 };
 } // namespace
 
-TEST_F(SettingsFormTest, FirstOpenProposesTheLocalMountWithMostFreeBytes)
+TEST_F(SettingsFormTest, FirstOpenProposesAFolderInTheDesktopsDownloadFolderAndCreatesItOnApply)
 {
     const auto view = form.open();
-    EXPECT_EQ(view.fields.downloadRoot, "/data/"); // the network mount and the later tie lose
+    EXPECT_EQ(view.fields.downloadRoot, "/home/u/Downloads/Vandry/");
     EXPECT_EQ(view.fields.nickname, "alice");
     EXPECT_EQ(view.uploadPosition, kUploadSliderMax);
     EXPECT_EQ(view.uploadText, "不限速");
     EXPECT_FALSE(view.autorun);
+
+    EXPECT_EQ(form.apply({"alice", "/home/u/share", view.fields.downloadRoot}).result, Result::Closed);
+    EXPECT_TRUE(fs.isDirectory("/home/u/Downloads/Vandry"));
+    EXPECT_EQ(settings.downloadRoot, "/home/u/Downloads/Vandry/");
+}
+
+TEST_F(SettingsFormTest, ATypedDownloadFolderIsCreatedOnlyWhenTheUserAgreesAndAReadOnlyOneIsRefused)
+{
+    auto outcome = form.apply({"bob", "/home/u/share", "/home/u/films"});
+    EXPECT_EQ(outcome.result, Result::DownloadMissing);
+    EXPECT_FALSE(fs.isDirectory("/home/u/films"));
+    EXPECT_EQ(store.writes, 0);
+    EXPECT_EQ(nickname(), "alice");
+
+    ASSERT_TRUE(form.createDownloadFolder(outcome.fields.downloadRoot));
+    EXPECT_EQ(form.apply({"bob", "/home/u/share", "/home/u/films"}).result, Result::Closed);
+    EXPECT_EQ(value(kKeyDownloadRoot), "/home/u/films/");
+
+    fs.readOnly.insert("/");
+    outcome = form.apply({"bob", "/home/u/share", "/"});
+    EXPECT_EQ(outcome.result, Result::DownloadNotWritable);
+    EXPECT_EQ(outcome.tip, kTipDownloadNotWritable);
+    EXPECT_EQ(settings.downloadRoot, "/home/u/films/");
 }
 
 TEST_F(SettingsFormTest, EmptyShareStaysOpenAndWritesNothing)
@@ -82,12 +105,6 @@ TEST_F(SettingsFormTest, BareMountPointIsAShareOnlyWhenLocal)
     EXPECT_EQ(form.apply({"alice", "/mnt/nfs", "/home/u/dl"}).result, Result::ShareInvalid);
     EXPECT_EQ(form.apply({"alice", "/data/", "/home/u/dl"}).result, Result::Closed);
     EXPECT_EQ(settings.shareRoot, "/data/");
-}
-
-TEST_F(SettingsFormTest, InvalidDownloadFieldFallsBackToTheDefaultRoot)
-{
-    form.apply({"alice", "/home/u/share", "/gone"});
-    EXPECT_EQ(settings.downloadRoot, "/data/");
 }
 
 TEST_F(SettingsFormTest, LongNicknameIsSavedAsItsFirst15Bytes)

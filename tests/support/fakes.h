@@ -30,12 +30,34 @@ public:
     int writes = 0;
 };
 
+// Folders are named without a trailing separator; every folder is writable unless read-only.
 class FakeFileSystem final : public FileSystemQueries {
 public:
-    bool isDirectory(std::string_view path) const override { return directories.count(std::string(path)) > 0; }
+    bool isDirectory(std::string_view path) const override { return directories.count(bare(path)) > 0; }
+    bool isWritableDirectory(std::string_view path) const override
+    {
+        return isDirectory(path) && readOnly.count(bare(path)) == 0;
+    }
     std::vector<MountPoint> mountPoints() const override { return mounts; }
-    std::set<std::string> directories;
+    std::string userDownloadFolder() const override { return downloads; }
+    bool makeDirectories(std::string_view path) const override
+    {
+        if (!creatable)
+            return false;
+        directories.insert(bare(path));
+        return true;
+    }
+    static std::string bare(std::string_view path)
+    {
+        while (path.size() > 1 && path.back() == '/')
+            path.remove_suffix(1);
+        return std::string(path);
+    }
+    mutable std::set<std::string> directories;
+    std::set<std::string> readOnly;
     std::vector<MountPoint> mounts;
+    std::string downloads = "/home/u/Downloads";
+    bool creatable = true;
 };
 
 class FakeAutostart final : public Autostart {

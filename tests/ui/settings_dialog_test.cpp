@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QTranslator>
 
+#include "common/version.h"
 #include "fakes.h"
+#include "ui/widgets/about_dialog.h"
 #include "ui/widgets/settings_dialog.h"
 
 using namespace vandry;
@@ -65,6 +70,35 @@ TEST_F(SettingsDialogTest, MissingShareShowsTheSecondTipButKeepsTheOtherChanges)
     EXPECT_EQ(store.values["Settings/NikeName"], "dave");
 }
 
+TEST_F(SettingsDialogTest, AMissingDownloadFolderIsCreatedOnlyAfterTheUserSaysSo)
+{
+    SettingsDialog dialog(form);
+    dialog.show();
+    QStringList asked;
+    bool agree = false;
+    dialog.confirmCreate = [&](const QString& folder) {
+        asked << folder;
+        return agree;
+    };
+    dialog.shareEdit()->setText(QStringLiteral("/srv/share"));
+    dialog.downloadEdit()->setText(QStringLiteral("/srv/new"));
+    dialog.accept();
+    EXPECT_EQ(asked, QStringList{QStringLiteral("/srv/new/")});
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_FALSE(fs.isDirectory("/srv/new"));
+
+    fs.creatable = false;
+    agree = true;
+    dialog.accept();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.lastTip(), QString::fromUtf8(kTipDownloadNotCreated.data(), kTipDownloadNotCreated.size()));
+
+    fs.creatable = true;
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(settings.downloadRoot, "/srv/new/");
+}
+
 TEST_F(SettingsDialogTest, AutorunBoxShowsTheSystemEntryAndWritesTheUserOne)
 {
     autostart.systemWide = true;
@@ -74,4 +108,22 @@ TEST_F(SettingsDialogTest, AutorunBoxShowsTheSystemEntryAndWritesTheUserOne)
     EXPECT_TRUE(autostart.userEntry.empty());
     dialog.autorunBox()->setChecked(true);
     EXPECT_EQ(autostart.userEntry, "/usr/bin/vandry");
+}
+
+TEST_F(SettingsDialogTest, WindowTextsSpeakOfTheDesktopInOneLanguageAndOneVersion)
+{
+    SettingsDialog dialog(form);
+    EXPECT_FALSE(dialog.autorunBox()->text().contains(QStringLiteral("Windows")));
+
+    AboutDialog about;
+    QStringList labels;
+    for (const QLabel* label : about.findChildren<QLabel*>())
+        labels << label->text();
+    EXPECT_TRUE(labels.contains(QString::fromUtf8(kVersionText.data(), kVersionText.size()) + QStringLiteral(" 版")))
+        << labels.join(QLatin1Char('|')).toStdString();
+
+    // Qt's own buttons (OK, Cancel, Yes) come from its Chinese catalogue, which setup installs.
+    QTranslator qtTexts;
+    ASSERT_TRUE(qtTexts.load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)));
+    EXPECT_EQ(qtTexts.translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
 }

@@ -13,7 +13,8 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("关于Vandry"));
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("Vandry 0.90 版")));
+    layout->addWidget(new QLabel(QString::fromUtf8(kVersionText.data(), static_cast<qsizetype>(kVersionText.size())) +
+                                 QStringLiteral(" 版")));
     layout->addWidget(new QLabel(QStringLiteral("局域网与互联网上的点对点文件共享")));
     auto* link = new QLabel(QStringLiteral("<a href=\"%1\">%2</a>")
                                 .arg(QString::fromUtf8(kMakerPageUrl.data(), kMakerPageUrl.size()),

@@ -84,7 +84,8 @@ void MainWindow::createControls()
     taskList_ = makeList(taskColumns(), false);
     for (int visual = 0; visual < static_cast<int>(taskDisplayOrder().size()); ++visual)
         taskList_->header()->moveSection(taskList_->header()->visualIndex(taskDisplayOrder()[visual]), visual);
-    searchBox_ = new QLineEdit(QStringLiteral(".rar"));
+    searchBox_ = new QLineEdit;
+    searchBox_->setPlaceholderText(QStringLiteral("搜索文件名"));
     settingsButton_ = new QPushButton(style()->standardIcon(QStyle::SP_FileDialogDetailedView), QString());
     settingsButton_->setToolTip(QStringLiteral("参数配置"));
     aboutButton_ = new QPushButton(style()->standardIcon(QStyle::SP_MessageBoxInformation), QString());
@@ -237,7 +238,7 @@ void MainWindow::filesChanged()
 
 void MainWindow::showLocalFileError(const std::string& path, const std::string& reason)
 {
-    QMessageBox::warning(this, QStringLiteral("Error"), QString::fromStdString(path + ": " + reason));
+    QMessageBox::warning(this, QStringLiteral("错误"), QString::fromStdString(path + ": " + reason));
 }
 
 void MainWindow::loggingChanged(bool on)

@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QUrl>
@@ -35,6 +36,15 @@ SettingsDialog::SettingsDialog(SettingsForm& form, QWidget* parent) : QDialog(pa
 {
     setWindowTitle(QStringLiteral("参数配置"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, true);
+    confirmCreate = [this](const QString& folder) {
+        QMessageBox question(QMessageBox::Question, windowTitle(),
+                             QStringLiteral("下载目录“%1”不存在，要创建它吗？").arg(folder), QMessageBox::NoButton,
+                             this);
+        QPushButton* create = question.addButton(QStringLiteral("创建"), QMessageBox::AcceptRole);
+        question.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+        question.exec();
+        return question.clickedButton() == create;
+    };
     const SettingsView view = form_.open();
 
     nickname_ = new QLineEdit(QString::fromStdString(view.fields.nickname));
@@ -42,7 +52,7 @@ SettingsDialog::SettingsDialog(SettingsForm& form, QWidget* parent) : QDialog(pa
     download_ = rootEdit(view.fields.downloadRoot);
     shareBrowse_ = new QPushButton(QStringLiteral("..."));
     downloadBrowse_ = new QPushButton(QStringLiteral("..."));
-    autorun_ = new QCheckBox(QStringLiteral("登录Windows后自动启动"));
+    autorun_ = new QCheckBox(QStringLiteral("登录桌面后自动启动"));
     autorun_->setChecked(view.autorun);
 
     // The channel and upload sliders exist but stay hidden, as they always have.
@@ -115,6 +125,20 @@ void SettingsDialog::accept()
     case ApplyOutcome::Result::ShareInvalid:
         lastTip_ = qs(outcome.tip);
         showRichTooltip(shareBrowse_, outcome.tip);
+        return;
+    case ApplyOutcome::Result::DownloadMissing:
+        if (!confirmCreate(download_->text()))
+            return;
+        if (form_.createDownloadFolder(outcome.fields.downloadRoot)) {
+            accept();
+            return;
+        }
+        lastTip_ = qs(kTipDownloadNotCreated);
+        showRichTooltip(downloadBrowse_, kTipDownloadNotCreated);
+        return;
+    case ApplyOutcome::Result::DownloadNotWritable:
+        lastTip_ = qs(outcome.tip);
+        showRichTooltip(downloadBrowse_, outcome.tip);
         return;
     }
 }

@@ -2,6 +2,7 @@
 // "参数配置": nickname, share folder, download folder and log-on start.
 
 #include <QDialog>
+#include <functional>
 
 #include "app/settings_form.h"
 
@@ -28,6 +29,8 @@ public:
     QCheckBox* autorunBox() const { return autorun_; }
     QPushButton* shareBrowseButton() const { return shareBrowse_; }
     QString lastTip() const { return lastTip_; }
+    // Asks whether to create a missing download folder; tests answer without a message box.
+    std::function<bool(const QString& folder)> confirmCreate;
 
 public slots:
     void accept() override;

@@ -1,7 +1,9 @@
 #include "ui/widgets/window_front_end.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
 
 #include "qt/control_protocol.h"
 #include "qt/copy_runtime.h"
@@ -9,8 +11,20 @@
 
 namespace vandry {
 
+namespace {
+// The window speaks Chinese whatever the desktop's language, so Qt's own buttons and dialogs
+// (OK, Cancel, the file dialog) must too.
+void installChineseQtTexts(QTranslator& translator)
+{
+    if (translator.load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&translator);
+}
+} // namespace
+
 int runWindow(const LaunchOptions& options)
 {
+    QTranslator qtTexts;
+    installChineseQtTexts(qtTexts);
     const HomePaths home = homePathsFor(options);
     InstanceGuard guard(home);
     if (const auto exitCode = prepareLaunch(options, home, guard)) {
@@ -32,7 +46,8 @@ int runWindow(const LaunchOptions& options)
         handleControlRequest(runtime.commands(), line, std::move(reply));
     });
     if (!runtime.run()) {
-        QMessageBox::critical(nullptr, QStringLiteral("Vandry"), QStringLiteral("SocketError"));
+        QMessageBox::critical(nullptr, QStringLiteral("Vandry"),
+                              QStringLiteral("网络端口打开失败，可能已被其他程序占用。"));
         return 1;
     }
     window.show();
