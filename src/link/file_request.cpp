@@ -114,7 +114,7 @@ bool FileLink::onFileAccepted(ByteSpan payload)
     if (!answer)
         return false;
     // Only the description comes from the sharer; where the file goes is this side's own choice.
-    const auto target = resolveDownloadFile(request_.localPath, env_.roots.downloadRoot);
+    const auto target = resolveDownloadFile(request_.localPath);
     if (!target.ok()) {
         refuseLocalFile(accessErrorText(target.error));
         return true;
@@ -138,7 +138,7 @@ bool FileLink::onSmallFile(ByteSpan payload)
 {
     if (phase_ != LinkPhase::Requesting)
         return false;
-    const auto target = resolveDownloadFile(request_.localPath, env_.roots.downloadRoot);
+    const auto target = resolveDownloadFile(request_.localPath);
     if (!target.ok()) {
         refuseLocalFile(accessErrorText(target.error));
         return true;

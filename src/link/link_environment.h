@@ -22,11 +22,10 @@ namespace vandry {
 
 class FileLink;
 
-// The share root is what peers may read; the download root is where downloads may be written.
-// Full local paths; empty refuses everything.
+// The share root is what peers may read: a full local path; empty refuses everything. Where a
+// download is written is the task's own local path, which only this side ever chooses.
 struct TransferRoots {
     std::string shareRoot;
-    std::string downloadRoot;
 };
 
 // The links of the running copy, as one link needs to see the others.

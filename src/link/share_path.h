@@ -35,10 +35,11 @@ ConfinedPath resolveSharedFile(std::string_view wirePath, const std::string& sha
 // The folder a neighbour asks to list, confined like a shared file; not_a_directory when it is
 // not a folder.
 ConfinedPath resolveSharedFolder(std::string_view wirePath, const std::string& shareRoot);
-// Where a download of `localPath` (a full local path) is written. permission_denied when it lies
-// outside the download root, is the root itself or ends in a link to nowhere. Folders on the way
-// need not exist yet.
-ConfinedPath resolveDownloadFile(const std::string& localPath, const std::string& downloadRoot);
+// Where a download of `localPath` is written. The path is this side's own choice (the user's, or
+// the download folder and a plain name from a listing), so it may lie anywhere the user can
+// write; permission_denied when it is relative, has a ".." step, does not end in a plain name, or
+// ends in a link to nowhere. Folders on the way need not exist yet.
+ConfinedPath resolveDownloadFile(const std::string& localPath);
 // `path`, with symbolic links followed, is `root` or lies below it; false when either cannot be
 // resolved.
 bool staysInside(const std::string& path, const std::string& root);

@@ -93,7 +93,7 @@ void CopyRuntime::startLinks()
 void CopyRuntime::applyRoots()
 {
     if (links_)
-        links_->setRoots({copy_.settings().shareRoot, copy_.settings().downloadRoot});
+        links_->setRoots({copy_.settings().shareRoot});
 }
 
 void CopyRuntime::startFeedWorker()

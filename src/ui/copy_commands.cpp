@@ -5,6 +5,7 @@
 
 #include "common/hex.h"
 #include "link/share_path.h"
+#include "store/listing_names.h"
 
 namespace vandry {
 
@@ -53,6 +54,10 @@ DownloadOutcome CopyCommands::download(const std::string& neighbour, std::string
         outcome.error = "\"" + remotePath + "\" names a folder; folder downloads come with a later version";
         return outcome;
     }
+    if (localPath.empty() && !isPlainName(name)) {
+        outcome.error = "\"" + name + "\" cannot be saved under that name; give a local path";
+        return outcome;
+    }
     TaskRecord record;
     record.remotePath = remotePath;
     record.localPath = localPath.empty() ? copy_.settings().downloadRoot + name : localPath;
@@ -88,7 +93,7 @@ bool CopyCommands::browseHost(const HostRecord& host, const std::string& wirePat
     const auto slot = copy_.neighbours().find(host.identity, false);
     if (!slot)
         return false;
-    window_.host().sendListingRequest(copy_.neighbours().at(*slot), wirePath, row);
+    window_.browse(copy_.neighbours().at(*slot), wirePath, row);
     return true;
 }
 
@@ -97,7 +102,7 @@ bool CopyCommands::browseNeighbour(const std::string& neighbourKey, const std::s
     const auto slot = findNeighbour(neighbourKey);
     if (!slot)
         return false;
-    window_.host().sendListingRequest(copy_.neighbours().at(*slot), wirePath, row);
+    window_.browse(copy_.neighbours().at(*slot), wirePath, row);
     return true;
 }
 

@@ -149,7 +149,14 @@ void FileList::clear()
 {
     roots_.clear();
     byId_.clear();
+    notice_.clear();
     ++revision_;
+}
+
+void FileList::showNotice(std::string text)
+{
+    clear();
+    notice_ = std::move(text);
 }
 
 bool FileList::showBrowseReply(ByteSpan payload)
@@ -222,6 +229,7 @@ void FileList::adopt(FileItem& parent, std::vector<std::unique_ptr<FileItem>> ch
 
 void FileList::adoptRoot(std::unique_ptr<FileItem> root)
 {
+    notice_.clear();
     root->parent = nullptr;
     registerTree(*root);
     roots_.push_back(std::move(root));

@@ -46,6 +46,10 @@ public:
     static constexpr std::size_t kMaxItems = 200000;
 
     void clear();
+    // Empties the list and says why in its place ("邻居“bob”没有应答。"); the next listing or
+    // search answer replaces it.
+    void showNotice(std::string text);
+    const std::string& notice() const { return notice_; }
     // A listing of one folder. A negative echoed row starts the list anew with the browsed share
     // as its top item; otherwise the listing replaces the children of the item with that id.
     // False, with nothing changed, when the reply is malformed or names no item.
@@ -73,6 +77,7 @@ private:
     std::unordered_map<std::int32_t, FileItem*> byId_;
     std::int32_t nextId_ = 0;
     std::uint64_t revision_ = 0;
+    std::string notice_;
 };
 
 } // namespace vandry

@@ -37,6 +37,7 @@ void MainWindowModel::tick()
         if (view_)
             view_->tasksChanged();
     }
+    expireBrowses();
     if (steps.runScheduler)
         scheduler_.runScheduler();
     if (steps.rebuildShareIndex)
@@ -68,9 +69,7 @@ void MainWindowModel::requestLinkDump()
 
 void MainWindowModel::neighboursArrived()
 {
-    neighbourRows_ = vandry::neighbourRows(copy_.neighbours());
-    if (view_)
-        view_->neighboursChanged();
+    refreshNeighbourRows();
 }
 
 void MainWindowModel::announceRequested()
@@ -111,16 +110,75 @@ void MainWindowModel::queryReplyArrived(ByteSpan payload, Endpoint)
 
 void MainWindowModel::listingReplyArrived(ByteSpan payload)
 {
-    if (const auto reply = parseBrowseReply(payload); reply && reply->row < 0)
+    const auto reply = parseBrowseReply(payload);
+    if (reply)
+        browseAnswered(reply->host.identity);
+    if (reply && reply->row < 0) {
+        shareAwaited_.reset();
         for (const auto& [ticket, watch] : std::map(listingWatchers_))
             if (watch.host == reply->host.identity && watch.path == reply->path)
                 watch.watcher(payload);
+    }
     if (files_.showBrowseReply(payload) && view_)
         view_->filesChanged();
 }
 
+void MainWindowModel::browse(const NeighbourRecord& target, const std::string& wirePath, std::int32_t row)
+{
+    // The user looks at a few shares at a time; the oldest wait gives way.
+    constexpr std::size_t kMaxPendingBrowses = 16;
+    if (pendingBrowses_.size() == kMaxPendingBrowses)
+        pendingBrowses_.erase(pendingBrowses_.begin());
+    const std::string nickname = target.host.nickname();
+    pendingBrowses_.push_back({target.host.identity, nickname, row, tickCount_ + kBrowseAnswerTicks});
+    if (row < 0) {
+        // The previous share goes at once, so nothing shown belongs to another neighbour.
+        files_.showNotice("正在读取“" + nickname + "”的共享目录……");
+        shareAwaited_ = target.host.identity;
+        if (view_)
+            view_->filesChanged();
+    }
+    host_.sendListingRequest(target, wirePath, row);
+}
+
+void MainWindowModel::expireBrowses()
+{
+    bool marked = false;
+    std::erase_if(pendingBrowses_, [&](const PendingBrowse& pending) {
+        if (tickCount_ < pending.deadline)
+            return false;
+        marked |= silentHosts_.insert(pending.host).second;
+        if (pending.row < 0 && shareAwaited_ == pending.host) {
+            shareAwaited_.reset();
+            files_.showNotice("邻居“" + pending.nickname + "”没有应答。");
+            if (view_)
+                view_->filesChanged();
+        }
+        return true;
+    });
+    if (marked)
+        refreshNeighbourRows();
+}
+
+void MainWindowModel::browseAnswered(const HostIdentity& host)
+{
+    std::erase_if(pendingBrowses_, [&](const PendingBrowse& pending) { return pending.host == host; });
+    if (silentHosts_.erase(host))
+        refreshNeighbourRows();
+}
+
+void MainWindowModel::refreshNeighbourRows()
+{
+    neighbourRows_ = vandry::neighbourRows(copy_.neighbours());
+    for (NeighbourRow& row : neighbourRows_)
+        row.silent = silentHosts_.contains(copy_.neighbours().at(row.slot).host.identity);
+    if (view_)
+        view_->neighboursChanged();
+}
+
 void MainWindowModel::startSearch(const std::string& text)
 {
+    shareAwaited_.reset();
     files_.clear();
     if (view_)
         view_->filesChanged();

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -97,6 +99,12 @@ public:
         if (view_)
             view_->tasksChanged();
     }
+    // A browse of a neighbour: row -1 lists its share anew, another row lists a folder under that
+    // item. A neighbour that has not answered after kBrowseAnswerTicks is marked silent in the
+    // neighbour list until one of its listings arrives, and a share listing that never came
+    // leaves a notice in the file list.
+    static constexpr std::uint32_t kBrowseAnswerTicks = 5;
+    void browse(const NeighbourRecord& target, const std::string& wirePath, std::int32_t row);
     // Enter in the search box: a new search of every neighbour.
     void startSearch(const std::string& text);
 
@@ -125,6 +133,11 @@ public:
     void localFileFailed(const std::string& path, const std::string& reason) override;
 
 private:
+    // The neighbour rows with the silent ones marked.
+    void refreshNeighbourRows();
+    void expireBrowses();
+    void browseAnswered(const HostIdentity& host);
+
     RunningCopy& copy_;
     EventLog& eventLog_;
     MainWindowHost& host_;
@@ -132,6 +145,15 @@ private:
     std::uint32_t tickCount_ = 0;
     bool justHidden_ = false;
     std::vector<NeighbourRow> neighbourRows_;
+    struct PendingBrowse {
+        HostIdentity host{};
+        std::string nickname;
+        std::int32_t row = -1;
+        std::uint32_t deadline = 0;
+    };
+    std::vector<PendingBrowse> pendingBrowses_;
+    std::set<HostIdentity> silentHosts_;
+    std::optional<HostIdentity> shareAwaited_; // the share the file list waits for
     FileList files_;
     struct ListingWatch {
         HostIdentity host{};

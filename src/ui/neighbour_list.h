@@ -13,6 +13,7 @@ struct NeighbourRow {
     std::string nickname;
     std::string identityHex; // 32 lower-case digits: the row's key
     NeighbourSlot slot;
+    bool silent = false; // a browse of its share went unanswered
     bool operator==(const NeighbourRow&) const = default;
 };
 

@@ -69,7 +69,7 @@ protected:
                                                seed, scratch.path() / name);
         const auto root = scratch.path() / (name + "-files");
         std::filesystem::create_directories(root);
-        copy->links.setRoots({root.string(), root.string()});
+        copy->links.setRoots({root.string()});
         EXPECT_TRUE(copy->links.startListening());
         if (address != kRequesterAddress)
             return copy;
@@ -83,7 +83,7 @@ protected:
         writeFile(path, pattern(0, size));
         return path;
     }
-    std::string local(const std::string& name) const { return requester->links.roots().downloadRoot + "/" + name; }
+    std::string local(const std::string& name) const { return requester->links.roots().shareRoot + "/" + name; }
     bool finished(const HostIdentity& task) const { return requester->sink.sawText(task, "结束传输"); }
     // Pumps the network and lets simulated time pass as the copy's held answers fall due, until
     // `done` holds or nothing is left to wait for. The milliseconds that passed.
@@ -239,20 +239,27 @@ TEST_F(FileTransferTest, SharerServesOnlyFilesInsideItsShare)
     EXPECT_EQ(readFile(local("got.bin")), pattern(0, 5000));
 }
 
-TEST_F(FileTransferTest, RequesterWritesOnlyInsideItsDownloadRoot)
+TEST_F(FileTransferTest, RequesterWritesWhereItsUserChoseButNeverThroughDots)
 {
     shared(*sharer, "inside.bin", 5000);
     shared(*sharer, "small.bin", 100);
     const auto elsewhere = scratch.path() / "elsewhere";
     std::uint8_t seed = 0x60;
     for (const std::string remote : {"\\inside.bin", "\\small.bin"}) {
-        const HostIdentity refusedTask = identityOf(seed++);
-        requester->download(*sharer, remote, (elsewhere / "x.bin").string(), refusedTask);
+        const HostIdentity chosenTask = identityOf(seed++);
+        const auto chosen = elsewhere / remote.substr(1);
+        requester->download(*sharer, remote, chosen.string(), chosenTask);
         ASSERT_TRUE(network.pump());
-        EXPECT_FALSE(std::filesystem::exists(elsewhere)) << remote;
+        EXPECT_TRUE(finished(chosenTask)) << remote;
+        EXPECT_EQ(readFile(chosen.string()).size(), remote == "\\small.bin" ? 100u : 5000u);
+
+        const HostIdentity refusedTask = identityOf(seed++);
+        requester->download(*sharer, remote, local("..") + "/x.bin", refusedTask);
+        ASSERT_TRUE(network.pump());
         EXPECT_TRUE(requester->sink.sawText(refusedTask, "文件写错误")) << remote;
         EXPECT_EQ(requester->linkOf(refusedTask), nullptr);
     }
+    EXPECT_FALSE(std::filesystem::exists(scratch.path() / "x.bin"));
     ASSERT_EQ(requester->sink.localFailures.size(), 2u);
     EXPECT_EQ(requester->sink.localFailures[0].second, "Permission denied");
     // The sharer learns of it through an error report.

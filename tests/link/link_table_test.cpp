@@ -84,7 +84,7 @@ protected:
         copy = std::make_unique<TestCopy>(std::move(owned), clock, kOwnAddress, 1, scratch.path() / "state");
         copy->meet(peer);
         // A copy that shares what it downloads serves from the same folder.
-        copy->links.setRoots({scratch.path().string(), scratch.path().string()});
+        copy->links.setRoots({scratch.path().string()});
     }
     // A connected requester link for `task`.
     FakeStreamSocket& startRequester(const HostIdentity& task)

@@ -60,7 +60,7 @@ protected:
         auto owned = std::make_unique<FakeSocketFactory>();
         sockets = owned.get();
         copy = std::make_unique<TestCopy>(std::move(owned), clock, kOwnAddress, 1, scratch.path() / "state");
-        copy->links.setRoots({scratch.path().string(), scratch.path().string()});
+        copy->links.setRoots({scratch.path().string()});
         peer = TestCopy::hostRecord(kPeerAddress, 50);
         copy->meet(peer);
     }

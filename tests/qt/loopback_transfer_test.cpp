@@ -135,7 +135,7 @@ public:
         log.open(home / "EVT.TXT");
         const auto root = home / "files";
         std::filesystem::create_directories(root);
-        links.setRoots({root.string(), root.string()});
+        links.setRoots({root.string()});
     }
 
     const HostRecord& host() const { return neighbours.local().host; }
@@ -226,7 +226,7 @@ protected:
         requester->meet(*sharerB);
     }
 
-    std::string local() const { return requester->links.roots().downloadRoot + "/got.bin"; }
+    std::string local() const { return requester->links.roots().shareRoot + "/got.bin"; }
     std::uint32_t received(const HostIdentity& task) const
     {
         const auto* entry = requester->entryOf(task);

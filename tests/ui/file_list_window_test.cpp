@@ -179,3 +179,47 @@ TEST(DeleteTaskDialog, AsksWithTheBoxClearAndReportsATick)
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_TRUE(dialog.deleteFiles());
 }
+
+TEST_F(FileListWindowTest, ANeighbourThatDoesNotAnswerLeavesANoticeAndIsMarkedUntilItAnswers)
+{
+    const HostRecord bob = fileHost("bob", 0xB0);
+    fake.copy.neighbours().merge(std::vector{alice, bob}, 0);
+    const auto neighbour = [&](const HostRecord& host) {
+        return fake.copy.neighbours().at(*fake.copy.neighbours().find(host.identity, false));
+    };
+    const auto silent = [&](const std::string& nickname) {
+        model.neighboursArrived();
+        for (const NeighbourRow& row : model.neighbourRows())
+            if (row.nickname == nickname)
+                return row.silent;
+        return false;
+    };
+    listing(browseReply(-1, alice, "\\", {listingFile("a.txt", 2048, 1)}));
+
+    // Browsing bob takes alice's files away at once.
+    model.browse(neighbour(bob), "\\", -1);
+    ASSERT_EQ(tree.topLevelItemCount(), 1);
+    EXPECT_EQ(FileTreeMirror::itemId(tree.topLevelItem(0)), -1);
+    EXPECT_EQ(tree.topLevelItem(0)->text(0), QStringLiteral("正在读取“bob”的共享目录……"));
+    for (std::uint32_t i = 1; i < MainWindowModel::kBrowseAnswerTicks; ++i)
+        model.tick();
+    EXPECT_FALSE(silent("bob"));
+    model.tick();
+    EXPECT_EQ(tree.topLevelItem(0)->text(0), QStringLiteral("邻居“bob”没有应答。"));
+    EXPECT_TRUE(silent("bob"));
+    EXPECT_FALSE(silent("alice"));
+
+    // A folder of alice's that goes unanswered marks her but leaves the list as it is; her
+    // listing clears the mark.
+    model.browse(neighbour(alice), "\\", -1);
+    listing(browseReply(-1, alice, "\\", {listingFolder("docs")}));
+    const std::int32_t docs = FileTreeMirror::itemId(tree.topLevelItem(0)->child(0));
+    model.browse(neighbour(alice), "\\docs\\", docs);
+    for (std::uint32_t i = 0; i < MainWindowModel::kBrowseAnswerTicks; ++i)
+        model.tick();
+    EXPECT_TRUE(silent("alice"));
+    EXPECT_EQ(childNames(tree.topLevelItem(0)), (QStringList{"docs"}));
+    listing(browseReply(docs, alice, "\\docs\\", {listingFile("b.txt", 10, 1)}));
+    EXPECT_FALSE(silent("alice"));
+    EXPECT_TRUE(silent("bob"));
+}

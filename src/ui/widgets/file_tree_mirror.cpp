@@ -37,6 +37,16 @@ FileTreeMirror::FileTreeMirror(QTreeWidget* tree)
 
 void FileTreeMirror::update(const FileList& files)
 {
+    // The notice stands alone in the list, as an item no command acts on (it carries no id).
+    if (files.roots().empty()) {
+        tree_->clear();
+        if (!files.notice().empty()) {
+            auto* notice = new QTreeWidgetItem({qs(files.notice())});
+            notice->setFlags(Qt::ItemIsEnabled);
+            tree_->addTopLevelItem(notice);
+        }
+        return;
+    }
     syncChildren(nullptr, files.roots());
 }
 

@@ -209,6 +209,10 @@ void MainWindow::neighboursChanged()
         auto* item =
             new QTreeWidgetItem({QString::fromStdString(row.nickname), QString::fromStdString(row.identityHex)});
         item->setIcon(0, icon);
+        if (row.silent) {
+            item->setText(0, item->text(0) + QStringLiteral("（没有应答）"));
+            item->setForeground(0, palette().brush(QPalette::Disabled, QPalette::Text));
+        }
         neighbourList_->addTopLevelItem(item);
     }
 }
