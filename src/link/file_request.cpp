@@ -4,9 +4,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 
 #include "link/file_link.h"
+#include "link/local_file_check.h"
 #include "link/share_path.h"
+#include "store/listing.h"
 #include "store/posix_file.h"
 #include "store/resume_store.h"
 
@@ -18,6 +21,19 @@ namespace {
 std::string lastErrorText(std::string_view fallback)
 {
     return errno != 0 ? accessErrorText(static_cast<std::errc>(errno)) : std::string(fallback);
+}
+
+// Why a download does not replace a file of the user's that has its name.
+constexpr std::string_view kNameTaken = "本地已有同名的另一个文件";
+
+// A file of the user's at `path` that does not hold `bytes`, which a small download must not replace.
+bool anotherFileThere(const std::string& path, ByteSpan bytes, const ResumeStore& resume)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec) || isPartialDownload(path, resume))
+        return false;
+    const auto held = readWholeFile(path, bytes.size());
+    return !held || !std::ranges::equal(*held, bytes);
 }
 
 // Written beside the target and renamed over it, so a file is never seen half written.
@@ -122,8 +138,10 @@ bool FileLink::onFileAccepted(ByteSpan payload)
     ensureDirectories(target.path);
     FileInfoBlock info = answer->info;
     errno = 0;
-    if (stream_.open(target.path, info, true, taskId_) != OpenResult::Ok) {
-        refuseLocalFile(lastErrorText(kReportServeFailed.text));
+    const OpenResult opened = stream_.open(target.path, info, true, taskId_);
+    if (opened != OpenResult::Ok) {
+        refuseLocalFile(opened == OpenResult::NameTaken ? std::string(kNameTaken)
+                                                        : lastErrorText(kReportServeFailed.text));
         return true;
     }
     request_.info = info;
@@ -144,6 +162,10 @@ bool FileLink::onSmallFile(ByteSpan payload)
         return true;
     }
     ensureDirectories(target.path);
+    if (anotherFileThere(target.path, payload, env_.streams.resume())) {
+        refuseLocalFile(std::string(kNameTaken));
+        return true;
+    }
     if (!writeWholeFile(target.path, payload)) {
         markTrxferException(kReportWriteFailed);
         return true;

@@ -78,6 +78,10 @@ OpenResult FileStream::createEntry(const std::string& path, const FileInfoBlock&
         // A partial file of another size is another file, whatever its first 5 MiB.
         const bool sizeDiffers = checked == CheckResult::Loaded && entry.info.size != info.size;
         if (differsFrom(info, entry.info) || sizeDiffers) {
+            // Only a partial download of ours starts over; another file of that name is the
+            // user's and stays as it is.
+            if (checked != CheckResult::Missing && !isPartialDownload(path, table_.resume()))
+                return OpenResult::NameTaken;
             entry.map.clear();
             entry.receivedKb = 0;
             mode = StreamMode::Truncate;

@@ -53,6 +53,7 @@ enum class OpenResult : int {
     TableFull = 3,     // no free stream entry
     OpenFailed = 4,    // the file cannot be opened or recorded, or differs from an entry open here
     DigestDiffers = 5, // reading: the local file is not the one asked for
+    NameTaken = 6,     // writing: another file of the user's has that name
 };
 
 // The blocks a link is fetching: [start, end), next to write at position. Requests in flight

@@ -130,4 +130,11 @@ CheckResult checkLocalFileForTask(const std::string& path, StreamEntry& entry, c
     return CheckResult::Unusable;
 }
 
+bool isPartialDownload(const std::string& path, const ResumeStore& resume)
+{
+    StreamEntry loaded;
+    const LocalState state = inspect(path, loaded, resume);
+    return state == LocalState::Partial || state == LocalState::Damaged;
+}
+
 } // namespace vandry

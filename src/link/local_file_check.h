@@ -29,4 +29,8 @@ CheckResult checkLocalFile(const std::string& path, StreamEntry& entry, const Re
 CheckResult checkLocalFileForTask(const std::string& path, StreamEntry& entry, const ResumeStore& resume,
                                   bool initialiseComplete);
 
+// Whether the file at `path` is a download of ours in progress: it has a resume record (even a
+// damaged one) or a trailer. Any other file there belongs to the user.
+bool isPartialDownload(const std::string& path, const ResumeStore& resume);
+
 } // namespace vandry

@@ -59,6 +59,7 @@ public:
     // The settings dialog closed: announce a new nickname at once, serve and write in the new roots.
     void settingsApplied(bool announce, bool shareChanged);
     LinkTable* links() { return links_.get(); }
+    const ResumeStore& resumeStore() const { return resumeStore_; }
 
 signals:
     void stopped();

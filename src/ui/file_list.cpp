@@ -55,8 +55,10 @@ std::vector<std::unique_ptr<FileItem>> listingItems(const std::vector<BrowseEntr
             if (entry.directory != directories || !isPlainName(name))
                 continue;
             auto item = makeItem(std::move(name), directories ? FileIcon::Folder : FileIcon::File);
-            if (!directories)
+            if (!directories) {
                 item->size = formatSize(entry.size);
+                item->bytes = entry.size;
+            }
             items.push_back(std::move(item));
         }
     }
@@ -109,6 +111,7 @@ std::unique_ptr<FileItem> matchedFolderItem(const SearchAnswer& answer, std::siz
             continue;
         auto file = makeItem(std::move(fileName), FileIcon::File);
         file->size = formatSize(answer.files[index].size);
+        file->bytes = answer.files[index].size;
         item->children.push_back(std::move(file));
         ++filesShown;
     }

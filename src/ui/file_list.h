@@ -18,11 +18,12 @@ namespace vandry {
 enum class FileIcon { Folder, Drive, File };
 
 struct FileItem {
-    std::int32_t id = 0; // stable, >= 0; a browse request carries it as its row and the reply echoes it
-    std::string name;    // column 0
-    std::string size;    // column 1: the size text of a file; empty for every folder
-    std::string path;    // column 2: a directory item's path on its host (wire form)
-    std::string host;    // column 3: a directory item's HostRecord as 120 hex digits
+    std::int32_t id = 0;     // stable, >= 0; a browse request carries it as its row and the reply echoes it
+    std::string name;        // column 0
+    std::string size;        // column 1: the size text of a file; empty for every folder
+    std::uint64_t bytes = 0; // a file's size
+    std::string path;        // column 2: a directory item's path on its host (wire form)
+    std::string host;        // column 3: a directory item's HostRecord as 120 hex digits
     FileIcon icon = FileIcon::File;
     bool expanded = false;
     FileItem* parent = nullptr;
@@ -36,6 +37,7 @@ struct FileSelection {
     bool isDirectory = false;
     bool hasChildren = false;
     bool hostKnown = false; // false: a search root was clicked, which only offers to browse the host
+    std::uint64_t size = 0; // a file's size as its sharer listed it
 };
 
 inline constexpr std::string_view kMoreFilesPlaceholder = "......";

@@ -38,6 +38,7 @@ FileSelection FileList::selectionFor(const FileItem& item, const std::string& do
     FileSelection selection;
     selection.isDirectory = item.size.empty();
     selection.hasChildren = !item.children.empty();
+    selection.size = item.bytes;
     selection.hostKnown = !hostText.empty();
     if (selection.hasChildren && hostText.empty())
         hostText = top->children.front()->host;

@@ -98,10 +98,21 @@ TEST_F(FileStreamTest, FullTableGivesThree)
     }
 }
 
-TEST_F(FileStreamTest, WritingAnotherFileStartsAfresh)
+TEST_F(FileStreamTest, WritingAnotherFileStartsAPartialDownloadAfreshButNeverReplacesTheUsersFile)
 {
     writeFile(path, pattern(0, 8192)); // complete, but not the file asked for
     auto& writer = links.add(table);
+    EXPECT_EQ(openForWrite(writer, 102400, path), OpenResult::NameTaken);
+    EXPECT_EQ(readFile(path), pattern(0, 8192));
+    writeFile(path, pattern(0, 100));
+    EXPECT_EQ(openForWrite(writer, 102400, path), OpenResult::NameTaken);
+    EXPECT_EQ(readFile(path), pattern(0, 100));
+
+    // A partial download of a file of another size is ours to start over.
+    std::filesystem::remove(path);
+    ASSERT_EQ(openForWrite(writer, 51200, path), OpenResult::Ok);
+    fetch(writer, 0, 10);
+    writer.close();
     ASSERT_EQ(openForWrite(writer, 102400, path), OpenResult::Ok);
     EXPECT_EQ(writer.mode(), StreamMode::Truncate);
     EXPECT_TRUE(writer.entry()->map.empty());

@@ -266,6 +266,24 @@ TEST_F(FileTransferTest, RequesterWritesWhereItsUserChoseButNeverThroughDots)
     EXPECT_TRUE(sentFrame(network, kRequesterAddress, 'I', 0));
 }
 
+TEST_F(FileTransferTest, ADownloadNeverReplacesAnotherFileOfTheUsersWithItsName)
+{
+    std::uint8_t seed = 0x70;
+    for (const std::size_t size : {std::size_t{5000}, std::size_t{100}}) {
+        const std::string name = "taken" + std::to_string(size) + ".bin";
+        shared(*sharer, name, size);
+        const auto mine = pattern(7, 3000);
+        writeFile(local(name), mine);
+        const HostIdentity refusedTask = identityOf(seed++);
+        requester->download(*sharer, "\\" + name, local(name), refusedTask);
+        ASSERT_TRUE(network.pump());
+        EXPECT_TRUE(requester->sink.sawText(refusedTask, "文件写错误")) << size;
+        ASSERT_FALSE(requester->sink.localFailures.empty());
+        EXPECT_EQ(requester->sink.localFailures.back().second, "本地已有同名的另一个文件");
+        EXPECT_EQ(readFile(local(name)), mine) << size;
+    }
+}
+
 TEST_F(FileTransferTest, SharerPacesItsAnswersToTheUploadLimit)
 {
     const std::size_t size = 200 * 1024 + 5;

@@ -6,7 +6,9 @@
 #include <QTreeWidget>
 
 #include "qt/copy_runtime.h"
+#include "ui/name_clash.h"
 #include "ui/widgets/delete_task_dialog.h"
+#include "ui/widgets/name_clash_dialog.h"
 
 namespace vandry {
 
@@ -90,7 +92,31 @@ void ListCommands::fileDoubleClicked(QTreeWidgetItem* item)
 
 void ListCommands::download()
 {
+    if (!selection_.isDirectory && !settleNameClash())
+        return;
     runtime_.commands().downloadTo(selection_.record, selection_.host);
+}
+
+bool ListCommands::settleNameClash()
+{
+    TaskRecord& record = selection_.record;
+    // A task of that name carries on where it is.
+    for (const TaskRow& row : runtime_.commands().tasks())
+        if (row[kTaskLocalPath] == record.localPath)
+            return true;
+    const auto clash = findNameClash(record.localPath, selection_.size, runtime_.resumeStore());
+    if (!clash)
+        return true;
+    switch (askAboutNameClash(window_, qs(record.localPath), clash->mayResume)) {
+    case ClashChoice::Resume:
+        return true;
+    case ClashChoice::KeepBoth:
+        record.localPath = clash->keepBothPath;
+        return true;
+    case ClashChoice::Cancel:
+        break;
+    }
+    return false;
 }
 
 void ListCommands::downloadAs()
@@ -107,7 +133,8 @@ void ListCommands::downloadAs()
         record.localPath = folder + lastFolderName(record.localPath) + "/";
     } else {
         const std::string chosen =
-            QFileDialog::getSaveFileName(window_, QStringLiteral("请选择下载文件位置"), qs(record.localPath))
+            QFileDialog::getSaveFileName(window_, QStringLiteral("请选择下载文件位置"), qs(record.localPath), QString(),
+                                         nullptr, QFileDialog::DontConfirmOverwrite)
                 .toStdString();
         // A name without a folder before it is no place to write to.
         if (chosen.find('/', 1) == std::string::npos)

@@ -49,6 +49,8 @@ private:
     // Computes the selection for a tree item; false when it shows no file-list item.
     bool select(QTreeWidgetItem* item);
     void download();
+    // A file of the download's name is there already: the user says what to do. False: cancelled.
+    bool settleNameClash();
     void downloadAs();
     void runTaskCommand(MenuCommand command, std::size_t row);
 
