@@ -1,10 +1,12 @@
 #include "app/settings_form.h"
 
+#include "common/format_size.h"
+
 namespace vandry {
 
 std::string uploadLimitText(int limit)
 {
-    return limit == -1 ? std::string("不限速") : std::to_string(limit / 1024) + "K/s";
+    return limit == -1 ? std::string("不限速") : formatRate(static_cast<std::uint64_t>(limit));
 }
 
 SettingsForm::SettingsForm(AppSettings& settings, NeighbourTable& neighbours, Profile& profile,

@@ -6,10 +6,10 @@
 #include <QTimer>
 #include <memory>
 
+#include "common/format_size.h"
 #include "common/text.h"
 #include "ui/browse_reply.h"
 #include "ui/file_list.h"
-#include "ui/format_size.h"
 
 namespace vandry {
 

@@ -3,12 +3,12 @@
 #include <limits>
 #include <optional>
 
+#include "common/format_size.h"
 #include "common/text.h"
 #include "discovery/request_server.h"
 #include "store/listing_names.h"
 #include "store/share_index_records.h"
 #include "ui/browse_reply.h"
-#include "ui/format_size.h"
 #include "ui/search_answer.h"
 
 namespace vandry {

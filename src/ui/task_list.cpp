@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/format_size.h"
+
 namespace vandry {
 
 namespace {
@@ -134,7 +136,7 @@ void TaskList::updateProgress(const std::vector<TransferProgress>& transfers)
             transfer.receivedKb > *transfer.previousKb ? transfer.receivedKb - *transfer.previousKb : 0;
         *transfer.rate = (*transfer.rate + 2 * gained) / 3;
         *transfer.previousKb = transfer.receivedKb;
-        (*row)[kTaskRate] = std::to_string(*transfer.rate) + "K/s";
+        (*row)[kTaskRate] = formatRate(std::uint64_t{*transfer.rate} * 1024);
     }
 }
 

@@ -117,7 +117,7 @@ TEST_F(SettingsFormTest, LongNicknameIsSavedAsItsFirst15Bytes)
 
 TEST_F(SettingsFormTest, UploadSliderShowsKilobytesOrUnlimited)
 {
-    EXPECT_EQ(form.moveUploadSlider(204800), "200K/s");
+    EXPECT_EQ(form.moveUploadSlider(204800), "200 KB/s");
     EXPECT_EQ(settings.uploadLimit, 204800);
     EXPECT_EQ(form.open().uploadPosition, 204800);
     EXPECT_EQ(form.moveUploadSlider(kUploadSliderMax), "不限速");

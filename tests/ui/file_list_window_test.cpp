@@ -92,7 +92,7 @@ TEST_F(FileListWindowTest, BrowseListingsShowInTheTreeUnderTheirItems)
     EXPECT_EQ(texts(top), (QStringList{"\\", "", "\\", QString::fromStdString(hostRecordHex(alice))}));
     EXPECT_TRUE(top->isExpanded());
     EXPECT_EQ(childNames(top), (QStringList{"a.txt", "docs"}));
-    EXPECT_EQ(top->child(0)->text(1), "2K");
+    EXPECT_EQ(top->child(0)->text(1), "2.0 KB");
 
     // The listing of docs goes under the item the request named; the items already shown stay.
     QTreeWidgetItem* docs = top->child(1);

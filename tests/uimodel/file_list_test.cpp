@@ -48,8 +48,8 @@ TEST_F(FileListTest, BrowseOfAShareRootShowsFilesFirstThenFolders)
     EXPECT_EQ(top().icon, FileIcon::Folder);
     EXPECT_TRUE(top().expanded);
     EXPECT_EQ(childNames(top()), (std::vector<std::string>{"a.txt", "b.bin", "docs"}));
-    EXPECT_EQ(child(top(), "a.txt").size, "2K");
-    EXPECT_EQ(child(top(), "b.bin").size, "3.0M");
+    EXPECT_EQ(child(top(), "a.txt").size, "2.0 KB");
+    EXPECT_EQ(child(top(), "b.bin").size, "3.0 MB");
     EXPECT_EQ(child(top(), "docs").size, "");
     EXPECT_EQ(child(top(), "docs").icon, FileIcon::Folder);
     EXPECT_EQ(child(top(), "a.txt").icon, FileIcon::File);
@@ -175,8 +175,8 @@ TEST_F(FileListTest, SearchAnswerAddsARootWithTheMatchedFolders)
     EXPECT_EQ(music.icon, FileIcon::Folder);
     EXPECT_FALSE(music.expanded);
     EXPECT_EQ(childNames(music), (std::vector<std::string>{"song.mp3", "a", "......", "live", "demos"}));
-    EXPECT_EQ(child(music, "song.mp3").size, "4K");
-    EXPECT_EQ(child(music, "a").size, "100");
+    EXPECT_EQ(child(music, "song.mp3").size, "4.9 KB");
+    EXPECT_EQ(child(music, "a").size, "100 B");
     EXPECT_EQ(child(music, "......").icon, FileIcon::Folder);
     const FileItem& live = child(music, "live");
     EXPECT_TRUE(live.path.empty() && live.host.empty() && live.size.empty());

@@ -110,7 +110,7 @@ TEST_F(TaskListTest, ProgressAndSmoothedRateOfScheduledTransfers)
     list.updateProgress({{id(1), 1000, 300, &rate, &previous}, {id(2), 10, 5, &idleRate, &idlePrevious}});
     EXPECT_EQ(list.rows()[0][kTaskProgress], "30%");
     EXPECT_EQ(rate, 200u); // (0 + 2 * 300) / 3
-    EXPECT_EQ(list.rows()[0][kTaskRate], "200K/s");
+    EXPECT_EQ(list.rows()[0][kTaskRate], "200 KB/s");
     EXPECT_EQ(list.rows()[1][kTaskRate], "");
     // A counter that went down (a restart) adds nothing: the rate decays by a third.
     list.updateProgress({{id(1), 1000, 100, &rate, &previous}});

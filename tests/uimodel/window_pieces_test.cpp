@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ui/format_size.h"
+#include "common/format_size.h"
 #include "ui/link_dump.h"
 #include "ui/neighbour_list.h"
 #include "ui/tick_schedule.h"
@@ -8,15 +8,19 @@
 
 using namespace vandry;
 
-TEST(FormatSize, EdgesBetweenBytesKilobytesAndMegabytes)
+TEST(FormatSize, OneStyleWithUnitsFromBytesToPetabytes)
 {
-    EXPECT_EQ(formatSize(0), "0");
-    EXPECT_EQ(formatSize(1024), "1024");
-    EXPECT_EQ(formatSize(1025), "1K");
-    EXPECT_EQ(formatSize(1048576), "1024K");
-    EXPECT_EQ(formatSize(1048577), "1.0M");
-    EXPECT_EQ(formatSize(10 * 1048576ull), "10.0M");
-    EXPECT_EQ(formatSize(5ull << 40), "5242910.0M"); // tenths of 104857 bytes, beyond 32 bits
+    EXPECT_EQ(formatSize(0), "0 B");
+    EXPECT_EQ(formatSize(1023), "1023 B");
+    EXPECT_EQ(formatSize(1024), "1.0 KB");
+    EXPECT_EQ(formatSize(10188), "9.9 KB");
+    EXPECT_EQ(formatSize(10240), "10 KB");
+    EXPECT_EQ(formatSize(1048575), "1.0 MB"); // never "1024 KB"
+    EXPECT_EQ(formatSize(4404019), "4.2 MB");
+    EXPECT_EQ(formatSize(64ull << 20), "64 MB");
+    EXPECT_EQ(formatSize(5ull << 40), "5.0 TB");
+    EXPECT_EQ(formatSize(~0ull), "16384 PB");
+    EXPECT_EQ(formatRate(434176), "424 KB/s");
 }
 
 TEST(TickSchedule, AnnouncesEvery20TicksWithForm1OnMultiplesOf80)
