@@ -15,6 +15,8 @@ inline constexpr std::string_view kKeyNickname = "NikeName";
 inline constexpr std::string_view kKeyShareRoot = "UpRoot";
 inline constexpr std::string_view kKeyDownloadRoot = "DnRoot";
 inline constexpr std::string_view kKeyLogging = "Logging";
+// The window's size, place and column widths, in a section of their own.
+inline constexpr std::string_view kWindowSection = "Window";
 
 class ProfileStore {
 public:
@@ -38,6 +40,11 @@ public:
     void setShareRoot(std::string_view value) { store_.writeText(kProfileSection, kKeyShareRoot, value); }
     void setDownloadRoot(std::string_view value) { store_.writeText(kProfileSection, kKeyDownloadRoot, value); }
     void setLogging(bool on);
+    std::string windowState(std::string_view key) const
+    {
+        return store_.readText(kWindowSection, key).value_or(std::string{});
+    }
+    void setWindowState(std::string_view key, std::string_view value) { store_.writeText(kWindowSection, key, value); }
 
 private:
     std::string read(std::string_view key) const;

@@ -101,7 +101,7 @@ std::optional<LinkIndex> LinkTable::openIncomingDatagramLink()
 int LinkTable::countTaskLinks(const HostIdentity& task) const
 {
     int count = 0;
-    for (std::size_t i = kFirstUsableLink; i < kLinks && count < 2; ++i)
+    for (std::size_t i = kFirstUsableLink; i < kLinks; ++i)
         if (links_[i]->inUse() && links_[i]->taskId() == task)
             ++count;
     return count;

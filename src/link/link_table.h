@@ -72,7 +72,7 @@ public:
     void openLink(const LinkRequest& request);
     // A free link for an incoming datagram-transport connection, waiting for the hello.
     std::optional<LinkIndex> openIncomingDatagramLink();
-    // Links in use working for `task`, counted up to 2.
+    // Links in use working for `task`.
     int countTaskLinks(const HostIdentity& task) const;
     // At least two links in use write the file of `digest` and fetch it from `peer`.
     bool hasDuplicateSourceLink(const FileDigest& digest, const HostIdentity& peer) const;

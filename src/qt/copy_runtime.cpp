@@ -193,7 +193,8 @@ std::vector<TransferProgress> CopyRuntime::transferProgress()
         if (!streams_.inUse(slot))
             continue;
         StreamEntry& entry = streams_.at(slot);
-        transfers.push_back({entry.ownerTask, entry.info.blockCount, entry.receivedKb, &entry.rate, &entry.previousKb});
+        transfers.push_back({entry.ownerTask, entry.info.blockCount, entry.receivedKb, &entry.rate, &entry.previousKb,
+                             entry.info.size});
     }
     return transfers;
 }

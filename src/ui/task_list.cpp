@@ -1,8 +1,10 @@
 #include "ui/task_list.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "common/format_size.h"
+#include "discovery/host_record.h"
 
 namespace vandry {
 
@@ -120,6 +122,11 @@ void TaskList::finishTransfer(TaskRow& row, const HostIdentity& task)
 
 void TaskList::updateProgress(const std::vector<TransferProgress>& transfers)
 {
+    for (auto& [key, figures] : figures_) {
+        figures.running = false;
+        figures.bytesPerSecond = 0;
+        figures.sources = 0;
+    }
     for (const TransferProgress& transfer : transfers) {
         if (isZero(transfer.ownerTask) || transfer.blockCount == 0)
             continue;
@@ -136,8 +143,59 @@ void TaskList::updateProgress(const std::vector<TransferProgress>& transfers)
             transfer.receivedKb > *transfer.previousKb ? transfer.receivedKb - *transfer.previousKb : 0;
         *transfer.rate = (*transfer.rate + 2 * gained) / 3;
         *transfer.previousKb = transfer.receivedKb;
-        (*row)[kTaskRate] = formatRate(std::uint64_t{*transfer.rate} * 1024);
+        TaskFigures& figures = figures_[key];
+        figures.totalBytes = transfer.size != 0 ? transfer.size : std::uint64_t{transfer.blockCount} * 1024;
+        figures.doneBytes = std::min(std::uint64_t{transfer.receivedKb} * 1024, figures.totalBytes);
+        figures.bytesPerSecond = std::uint64_t{*transfer.rate} * 1024;
+        figures.sources = countLinks_(transfer.ownerTask);
+        figures.running = true;
     }
+    for (TaskRow& row : rows_) {
+        const auto figures = figures_.find(row[kTaskIdentity]);
+        const bool running = figures != figures_.end() && figures->second.running;
+        row[kTaskRate] = running ? formatRate(figures->second.bytesPerSecond) : std::string();
+    }
+}
+
+const TaskFigures* TaskList::figures(const std::string& identityText) const
+{
+    const auto found = figures_.find(identityText);
+    return found == figures_.end() ? nullptr : &found->second;
+}
+
+TaskActions taskActions(const TaskRow& row)
+{
+    const bool scheduled = row[kTaskScheduled] == "1";
+    const bool finished = row[kTaskState] == kStateFinished;
+    TaskActions actions;
+    actions.viewSource = hostRecordFromHex(row[kTaskHost]).has_value();
+    actions.openFile = finished && !TaskList::isDirectoryTask(row);
+    actions.stop = scheduled;
+    actions.resume = !scheduled && !finished;
+    return actions;
+}
+
+std::string sizeProgressText(const TaskFigures& figures)
+{
+    if (figures.totalBytes == 0)
+        return {};
+    return formatSize(figures.doneBytes) + " / " + formatSize(figures.totalBytes);
+}
+
+std::string remainingTimeText(const TaskFigures& figures)
+{
+    if (!figures.running || figures.bytesPerSecond == 0 || figures.doneBytes >= figures.totalBytes)
+        return {};
+    const std::uint64_t seconds =
+        (figures.totalBytes - figures.doneBytes + figures.bytesPerSecond - 1) / figures.bytesPerSecond;
+    char text[40];
+    if (seconds >= 3600)
+        std::snprintf(text, sizeof text, "%llu:%02u:%02u", static_cast<unsigned long long>(seconds / 3600),
+                      static_cast<unsigned>(seconds / 60 % 60), static_cast<unsigned>(seconds % 60));
+    else
+        std::snprintf(text, sizeof text, "%u:%02u", static_cast<unsigned>(seconds / 60),
+                      static_cast<unsigned>(seconds % 60));
+    return text;
 }
 
 } // namespace vandry

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,7 +62,30 @@ struct TransferProgress {
     std::uint32_t receivedKb = 0;
     std::uint32_t* rate = nullptr;       // smoothed K/s, kept here
     std::uint32_t* previousKb = nullptr; // receivedKb a second ago, kept here
+    std::uint64_t size = 0;              // the file's size in bytes
 };
+
+// What the window shows of a task beside its row, as of the last second its file was open.
+struct TaskFigures {
+    std::uint64_t doneBytes = 0;
+    std::uint64_t totalBytes = 0;
+    std::uint64_t bytesPerSecond = 0; // 0 once the task stopped running
+    int sources = 0;                  // links working for the task
+    bool running = false;
+};
+// Which entries of the task menu apply to a row; the others are shown disabled.
+struct TaskActions {
+    bool viewSource = true; // the row names its source host
+    bool openFile = true;   // a finished file task
+    bool stop = true;       // scheduled
+    bool resume = true;     // neither scheduled nor finished (also for "UDP 下载")
+};
+TaskActions taskActions(const TaskRow& row);
+
+// "4.2 MB / 64 MB"; empty before the size is known.
+std::string sizeProgressText(const TaskFigures& figures);
+// The time left at the current rate, "1:02:03" or "12:05"; empty when not running or stalled.
+std::string remainingTimeText(const TaskFigures& figures);
 
 // A folder task's share of finished files, from its cached listings.
 struct FolderProgress {
@@ -71,7 +95,7 @@ struct FolderProgress {
 
 class TaskList {
 public:
-    // How many links work for a task, counted up to 2.
+    // How many links work for a task.
     using LinkCounter = std::function<int(const HostIdentity& task)>;
     using FolderProgressSource = std::function<FolderProgress(const HostIdentity& task)>;
     explicit TaskList(LinkCounter countLinks, FolderProgressSource folderProgress = {})
@@ -93,7 +117,10 @@ public:
     // A link's report about a task; changes every row of that task.
     void onTaskEvent(const TransferEvent& event, EventType type);
     // Once a second: progress of file tasks and the smoothed rate of every scheduled running task.
+    // A task that no longer runs shows no rate.
     void updateProgress(const std::vector<TransferProgress>& transfers);
+    // nullptr until the task's file was open once.
+    const TaskFigures* figures(const std::string& identityText) const;
 
 private:
     void applyEvent(TaskRow& row, const TransferEvent& event, EventType type);
@@ -103,6 +130,7 @@ private:
     LinkCounter countLinks_;
     FolderProgressSource folderProgress_;
     std::vector<TaskRow> rows_;
+    std::map<std::string, TaskFigures> figures_; // by identity text
 };
 
 } // namespace vandry

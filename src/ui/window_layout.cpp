@@ -4,10 +4,8 @@
 
 namespace vandry {
 
-ControlRects layoutControls(const ControlRects& saved, bool maximized, int W, int H)
+ControlRects layoutControls(const ControlRects& saved, int W, int H)
 {
-    if (!maximized)
-        return saved;
     using C = LayoutControl;
     const Rect& files = at(saved, C::FileList);
     const Rect& tasks = at(saved, C::TaskList);
@@ -15,13 +13,24 @@ ControlRects layoutControls(const ControlRects& saved, bool maximized, int W, in
     const Rect& search = at(saved, C::SearchBox);
     const Rect& settings = at(saved, C::SettingsButton);
     const Rect& about = at(saved, C::AboutButton);
+    // Margins and gaps stay as the template has them; the lists take whatever the window gives.
+    const int margin = neighbours.x;
+    const int gap = std::max(1, tasks.y - (files.y + files.height));
+    const int buttonGap = settings.x - (files.x + files.width);
+    const int bottom = H - margin;
+    const int buttonsX = W - margin - settings.width;
+    const int listsWidth = std::max(1, buttonsX - buttonGap - files.x);
+    const int listsHeight = std::max(2, bottom - files.y - gap);
+    // The task list shows several rows at any height, and more as the window grows.
+    const int tasksHeight = std::min(std::max(tasks.height, listsHeight * 2 / 5), listsHeight - listsHeight / 3);
     ControlRects placed = saved;
-    at(placed, C::FileList) = {files.x + 41, files.y, W - files.x - 81, H - files.y - 155};
-    at(placed, C::TaskList) = {tasks.x + 41, H - 155, W - files.x - 81, 125};
-    at(placed, C::NeighbourList) = {neighbours.x, neighbours.y, neighbours.width + 41, H - neighbours.y - 60};
-    at(placed, C::SearchBox) = {search.x, H - 53, search.width + 41, search.height};
-    at(placed, C::SettingsButton) = {W - 34, settings.y, settings.width, settings.height};
-    at(placed, C::AboutButton) = {W - 34, about.y, about.width, about.height};
+    at(placed, C::FileList) = {files.x, files.y, listsWidth, listsHeight - tasksHeight};
+    at(placed, C::TaskList) = {files.x, files.y + listsHeight - tasksHeight + gap, listsWidth, tasksHeight};
+    at(placed, C::SearchBox) = {search.x, bottom - search.height, search.width, search.height};
+    at(placed, C::NeighbourList) = {neighbours.x, neighbours.y, neighbours.width,
+                                    std::max(1, bottom - search.height - gap - neighbours.y)};
+    at(placed, C::SettingsButton) = {buttonsX, settings.y, settings.width, settings.height};
+    at(placed, C::AboutButton) = {buttonsX, about.y, about.width, about.height};
     return placed;
 }
 
@@ -32,9 +41,10 @@ ColumnWidths columnWidths(const ControlRects& placed)
     const int neighbourWidth = at(placed, LayoutControl::NeighbourList).width;
     widths.neighbourName = neighbourWidth < 100 ? neighbourWidth - 2 : neighbourWidth - 15;
     const int free = at(placed, LayoutControl::TaskList).width - kTaskStateColumnWidth - kTaskProgressColumnWidth -
-                     kTaskRateColumnWidth;
-    widths.taskName = free <= 500 ? free / 2 : 250;
-    widths.taskInfo = std::max(0, free - widths.taskName - 28);
+                     kTaskRateColumnWidth - kTaskSizeColumnWidth - kTaskRemainingColumnWidth - kTaskSourcesColumnWidth;
+    // Too narrow a list scrolls sideways rather than squeeze the name and the information away.
+    widths.taskName = free <= 500 ? std::max(120, free / 2) : 250;
+    widths.taskInfo = std::max(80, free - widths.taskName - 28);
     return widths;
 }
 

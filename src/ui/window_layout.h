@@ -1,7 +1,8 @@
 #pragma once
-// Where the main window's controls go. Restored, every control keeps the rectangle of the
-// window template; maximized, the lists and the search box grow with the window and the two
-// buttons stay at its right edge. After every size change the first columns take what is free.
+// Where the main window's controls go. The window template gives the margins, the neighbour
+// list's width and the buttons; at any size the file and task lists share what is left, the
+// task list two fifths of the height, and the buttons stay at the right edge. After every size
+// change the first columns take what is free.
 
 #include <array>
 
@@ -25,11 +26,14 @@ struct ColumnWidths {
 
 inline constexpr int kFileSizeColumnWidth = 55;
 inline constexpr int kTaskStateColumnWidth = 70;
-inline constexpr int kTaskProgressColumnWidth = 40;
-inline constexpr int kTaskRateColumnWidth = 55;
+inline constexpr int kTaskProgressColumnWidth = 64;
+inline constexpr int kTaskRateColumnWidth = 72;
+inline constexpr int kTaskSizeColumnWidth = 130;
+inline constexpr int kTaskRemainingColumnWidth = 64;
+inline constexpr int kTaskSourcesColumnWidth = 40;
 
-// `saved` holds the template rectangles; W and H are the client size.
-ControlRects layoutControls(const ControlRects& saved, bool maximized, int clientWidth, int clientHeight);
+// `saved` holds the template rectangles; W and H are the size the controls may fill.
+ControlRects layoutControls(const ControlRects& saved, int clientWidth, int clientHeight);
 ColumnWidths columnWidths(const ControlRects& placed);
 
 inline Rect& at(ControlRects& rects, LayoutControl c)

@@ -2,6 +2,7 @@
 
 #include "common/hex.h"
 #include "common/identity.h"
+#include "common/natural_order.h"
 #include "common/text.h"
 
 using namespace vandry;
@@ -91,4 +92,18 @@ TEST(ValidUtf8, KeepsWellFormedTextAndReplacesEveryBadByte)
     EXPECT_EQ(validUtf8("\xC0\xAF"), replacement + replacement);
     EXPECT_EQ(validUtf8("\xED\xA0\x80"), replacement + replacement + replacement);
     EXPECT_EQ(validUtf8("\xF4\x90\x80\x80").size(), 4 * replacement.size());
+}
+
+TEST(NaturalOrder, NumbersByValueLettersWithoutCase)
+{
+    const auto before = [](std::string_view a, std::string_view b) { return naturalCompare(a, b) < 0; };
+    EXPECT_TRUE(before("track 2.mp3", "track 10.mp3"));
+    EXPECT_TRUE(before("Track 2", "track 3"));
+    EXPECT_TRUE(before("a", "B"));
+    EXPECT_TRUE(before("img007", "img10"));
+    EXPECT_TRUE(before("file", "file1"));
+    EXPECT_TRUE(before("99999999999999999999998", "99999999999999999999999")); // beyond 64 bits
+    EXPECT_TRUE(before("z", "音乐"));
+    EXPECT_EQ(naturalCompare("x01", "x1"), 0);
+    EXPECT_EQ(naturalCompare("Abc", "aBC"), 0);
 }

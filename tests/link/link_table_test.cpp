@@ -219,7 +219,7 @@ TEST_F(LinkTableTest, SweepClosesLinksSilentForMoreThan180Seconds)
     EXPECT_EQ(events[0].type, EventType::NetworkLost);
 }
 
-TEST_F(LinkTableTest, CountTaskLinksCountsToTwo)
+TEST_F(LinkTableTest, CountTaskLinksCountsEveryLinkOfTheTask)
 {
     const HostIdentity task = identityOf(0x33);
     EXPECT_EQ(copy->links.countTaskLinks(task), 0);
@@ -227,7 +227,7 @@ TEST_F(LinkTableTest, CountTaskLinksCountsToTwo)
     EXPECT_EQ(copy->links.countTaskLinks(task), 1);
     startRequester(task);
     startRequester(task);
-    EXPECT_EQ(copy->links.countTaskLinks(task), 2);
+    EXPECT_EQ(copy->links.countTaskLinks(task), 3);
     EXPECT_EQ(copy->links.countTaskLinks(identityOf(0x34)), 0);
 }
 

@@ -223,3 +223,26 @@ TEST_F(FileListWindowTest, ANeighbourThatDoesNotAnswerLeavesANoticeAndIsMarkedUn
     EXPECT_FALSE(silent("alice"));
     EXPECT_TRUE(silent("bob"));
 }
+
+TEST_F(FileListWindowTest, SortedListsKeepFoldersFirstAndNamesInNaturalOrder)
+{
+    tree.setSortingEnabled(true);
+    tree.sortByColumn(0, Qt::AscendingOrder);
+    listing(browseReply(-1, alice, "\\",
+                        {listingFile("track 10.mp3", 5000), listingFile("Track 2.mp3", 90000), listingFolder("photos"),
+                         listingFile("a.txt", 20), listingFolder("Music", 1)}));
+    QTreeWidgetItem* top = tree.topLevelItem(0);
+    EXPECT_EQ(childNames(top), (QStringList{"Music", "photos", "a.txt", "Track 2.mp3", "track 10.mp3"}));
+    tree.sortByColumn(0, Qt::DescendingOrder);
+    EXPECT_EQ(childNames(top), (QStringList{"photos", "Music", "track 10.mp3", "Track 2.mp3", "a.txt"}));
+    // Sizes sort by bytes, not by their texts ("88 KB" against "4.9 KB").
+    tree.sortByColumn(1, Qt::AscendingOrder);
+    EXPECT_EQ(childNames(top), (QStringList{"Music", "photos", "a.txt", "track 10.mp3", "Track 2.mp3"}));
+
+    // A listing that arrives under a sorted folder finds its item and takes its place in order.
+    QTreeWidgetItem* photos = top->child(1);
+    listing(browseReply(FileTreeMirror::itemId(photos), alice, "\\photos\\",
+                        {listingFile("b.jpg", 30), listingFile("a.jpg", 10, 1)}));
+    EXPECT_EQ(childNames(photos), (QStringList{"a.jpg", "b.jpg"}));
+    EXPECT_EQ(top->child(1), photos);
+}

@@ -118,6 +118,31 @@ TEST_F(TaskListTest, ProgressAndSmoothedRateOfScheduledTransfers)
     EXPECT_EQ(previous, 100u);
 }
 
+TEST_F(TaskListTest, FiguresShowSizeTimeLeftAndSourcesWhileRunningAndNoRateAfter)
+{
+    links = 3;
+    list.addTaskRow(record("/dl/a.bin"), id(1), "h", kProgressNew, 0);
+    list.setScheduled(0, true);
+    EXPECT_EQ(list.figures(identityText(id(1))), nullptr);
+    std::uint32_t rate = 0, previous = 0;
+    list.updateProgress({{id(1), 65536, 3000, &rate, &previous, 65536ull * 1024 - 100}});
+    const TaskFigures* figures = list.figures(identityText(id(1)));
+    ASSERT_NE(figures, nullptr);
+    EXPECT_EQ(sizeProgressText(*figures), "2.9 MB / 64 MB");
+    EXPECT_EQ(figures->sources, 3);
+    EXPECT_EQ(remainingTimeText(*figures), "0:32"); // 62,536 KiB left at 2,000 KiB/s
+    rate = 1;
+    list.updateProgress({{id(1), 65536, 3000, &rate, &previous, 65536ull * 1024 - 100}});
+    EXPECT_EQ(remainingTimeText(*figures), ""); // stalled
+    EXPECT_EQ(list.rows()[0][kTaskRate], "0 B/s");
+
+    list.updateProgress({});
+    EXPECT_FALSE(figures->running);
+    EXPECT_EQ(list.rows()[0][kTaskRate], "");
+    EXPECT_EQ(sizeProgressText(*figures), "2.9 MB / 64 MB"); // the size stays known
+    EXPECT_EQ(remainingTimeText({0, 10'000'000'000, 1000, 1, true}), "2777:46:40");
+}
+
 TEST_F(TaskListTest, ProgressOfHugeFilesDoesNotWrap)
 {
     list.addTaskRow(record("/dl/big.iso"), id(1), "h", kProgressNew, 0);

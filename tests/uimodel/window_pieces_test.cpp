@@ -98,17 +98,20 @@ ControlRects templateRects()
 }
 } // namespace
 
-TEST(WindowLayout, RestoredKeepsTheTemplateAndMaximizedGrows)
+TEST(WindowLayout, ListsShareTheWindowAtAnySizeAndTheButtonsKeepToTheRightEdge)
 {
     const ControlRects saved = templateRects();
-    EXPECT_EQ(layoutControls(saved, false, 1600, 900), saved);
-    const ControlRects big = layoutControls(saved, true, 1600, 900);
-    EXPECT_EQ(at(big, LayoutControl::FileList), (Rect{155, 11, 1600 - 114 - 81, 900 - 11 - 155}));
-    EXPECT_EQ(at(big, LayoutControl::TaskList), (Rect{155, 745, 1405, 125}));
-    EXPECT_EQ(at(big, LayoutControl::NeighbourList), (Rect{10, 11, 140, 829}));
-    EXPECT_EQ(at(big, LayoutControl::SearchBox), (Rect{10, 847, 140, 24}));
-    EXPECT_EQ(at(big, LayoutControl::SettingsButton), (Rect{1566, 11, 25, 34}));
-    EXPECT_EQ(at(big, LayoutControl::AboutButton), (Rect{1566, 47, 25, 34}));
+    const ControlRects big = layoutControls(saved, 1600, 900);
+    // Lists end where the buttons' gap begins; files and tasks split the height 3:2.
+    EXPECT_EQ(at(big, LayoutControl::FileList), (Rect{114, 11, 1600 - 10 - 25 - 2 - 114, 527}));
+    EXPECT_EQ(at(big, LayoutControl::TaskList), (Rect{114, 540, 1449, 350}));
+    EXPECT_EQ(at(big, LayoutControl::NeighbourList), (Rect{10, 11, 99, 853}));
+    EXPECT_EQ(at(big, LayoutControl::SearchBox), (Rect{10, 866, 99, 24}));
+    EXPECT_EQ(at(big, LayoutControl::SettingsButton), (Rect{1565, 11, 25, 34}));
+    EXPECT_EQ(at(big, LayoutControl::AboutButton), (Rect{1565, 47, 25, 34}));
+    // Small, the task list keeps its template height; the file list keeps at least a third.
+    EXPECT_EQ(at(layoutControls(saved, 560, 200), LayoutControl::TaskList).height, 83);
+    EXPECT_EQ(at(layoutControls(saved, 560, 120), LayoutControl::FileList).height, 32);
 }
 
 TEST(WindowLayout, FirstColumnsTakeTheFreeWidth)
@@ -116,15 +119,16 @@ TEST(WindowLayout, FirstColumnsTakeTheFreeWidth)
     ControlRects rects = templateRects();
     at(rects, LayoutControl::FileList).width = 60; // too narrow: at least 40
     at(rects, LayoutControl::NeighbourList).width = 99;
-    at(rects, LayoutControl::TaskList).width = 394; // free 229
+    at(rects, LayoutControl::TaskList).width = 394; // free -40: the floors hold
     ColumnWidths widths = columnWidths(rects);
     EXPECT_EQ(widths.fileName, 40);
     EXPECT_EQ(widths.neighbourName, 97);
-    EXPECT_EQ(widths.taskName, 114);
-    EXPECT_EQ(widths.taskInfo, 229 - 114 - 28);
+    EXPECT_EQ(widths.taskName, 120);
+    EXPECT_EQ(widths.taskInfo, 80);
     at(rects, LayoutControl::NeighbourList).width = 140;
-    at(rects, LayoutControl::TaskList).width = 1405; // free 1240
+    at(rects, LayoutControl::TaskList).width = 1405; // free 965
     widths = columnWidths(rects);
     EXPECT_EQ(widths.neighbourName, 125);
     EXPECT_EQ(widths.taskName, 250);
+    EXPECT_EQ(widths.taskInfo, 965 - 250 - 28);
 }

@@ -1,9 +1,12 @@
 #include "ui/widgets/file_tree_mirror.h"
 
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QMimeDatabase>
 #include <QStyle>
 #include <QTreeWidget>
+
+#include "ui/widgets/sortable_item.h"
 
 namespace vandry {
 
@@ -48,6 +51,9 @@ void FileTreeMirror::update(const FileList& files)
         return;
     }
     syncChildren(nullptr, files.roots());
+    // Items come in at the end; a sorted tree puts them in their places.
+    if (tree_->isSortingEnabled())
+        tree_->sortItems(tree_->sortColumn(), tree_->header()->sortIndicatorOrder());
 }
 
 std::int32_t FileTreeMirror::itemId(const QTreeWidgetItem* item)
@@ -61,38 +67,52 @@ std::int32_t FileTreeMirror::itemId(const QTreeWidgetItem* item)
 
 void FileTreeMirror::syncChildren(QTreeWidgetItem* parent, const std::vector<std::unique_ptr<FileItem>>& items)
 {
-    // Items keep their ids and only ever gain children at the end or lose them all, so the shown
-    // children that still match lead the list; the rest is built anew.
-    int kept = 0;
-    const int shownCount = childCount(tree_, parent);
-    while (kept < shownCount && kept < static_cast<int>(items.size()) &&
-           itemId(childAt(tree_, parent, kept)) == items[static_cast<std::size_t>(kept)]->id)
-        ++kept;
-    for (int i = childCount(tree_, parent) - 1; i >= kept; --i)
-        delete childAt(tree_, parent, i);
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        const FileItem& item = *items[i];
-        if (static_cast<int>(i) < kept) {
-            QTreeWidgetItem* shown = childAt(tree_, parent, static_cast<int>(i));
-            syncChildren(shown, item.children);
-            applyExpansion(shown, item);
+    // The tree may show items in another order than the list holds them (the user sorts it), so
+    // shown items are matched by id: those still listed stay as they are, with their scroll
+    // position, selection and opened state, and the rest go.
+    QHash<std::int32_t, QTreeWidgetItem*> shown;
+    for (int i = childCount(tree_, parent) - 1; i >= 0; --i) {
+        QTreeWidgetItem* child = childAt(tree_, parent, i);
+        shown.insert(itemId(child), child);
+    }
+    QHash<std::int32_t, const FileItem*> listed;
+    for (const auto& item : items)
+        listed.insert(item->id, item.get());
+    for (auto it = shown.begin(); it != shown.end();) {
+        if (listed.contains(it.key())) {
+            ++it;
             continue;
         }
-        QTreeWidgetItem* shown = makeItem(item);
+        delete it.value();
+        it = shown.erase(it);
+    }
+    for (const auto& item : items) {
+        if (QTreeWidgetItem* kept = shown.value(item->id)) {
+            syncChildren(kept, item->children);
+            applyExpansion(kept, *item);
+            continue;
+        }
+        QTreeWidgetItem* made = makeItem(*item);
         if (parent)
-            parent->addChild(shown);
+            parent->addChild(made);
         else
-            tree_->addTopLevelItem(shown);
-        applyExpansionBelow(shown, item); // an item opens only once it sits in the tree
+            tree_->addTopLevelItem(made);
+        applyExpansionBelow(made, *item); // an item opens only once it sits in the tree
     }
 }
 
 QTreeWidgetItem* FileTreeMirror::makeItem(const FileItem& item)
 {
-    auto* shown = new QTreeWidgetItem({qs(item.name), qs(item.size), qs(item.path), qs(item.host)});
+    auto* shown = new SortableItem({qs(item.name), qs(item.size), qs(item.path), qs(item.host)});
     shown->setData(kName, Qt::UserRole, item.id);
     shown->setIcon(kName, iconFor(item));
     shown->setTextAlignment(kSize, Qt::AlignRight | Qt::AlignVCenter);
+    const bool file = item.icon == FileIcon::File;
+    shown->setData(kName, SortableItem::kGroupRole, item.name == kMoreFilesPlaceholder ? 2 : (file ? 1 : 0));
+    if (file)
+        shown->setData(kSize, SortableItem::kSortKeyRole, QVariant::fromValue<qulonglong>(item.bytes));
+    // A cut name shows whole when the pointer rests on it.
+    shown->setToolTip(kName, qs(item.name));
     for (const auto& child : item.children)
         shown->addChild(makeItem(*child));
     return shown;
@@ -110,8 +130,12 @@ void FileTreeMirror::applyExpansion(QTreeWidgetItem* shown, const FileItem& item
 void FileTreeMirror::applyExpansionBelow(QTreeWidgetItem* shown, const FileItem& item)
 {
     applyExpansion(shown, item);
-    for (int i = 0; i < shown->childCount() && i < static_cast<int>(item.children.size()); ++i)
-        applyExpansionBelow(shown->child(i), *item.children[static_cast<std::size_t>(i)]);
+    QHash<std::int32_t, const FileItem*> listed;
+    for (const auto& child : item.children)
+        listed.insert(child->id, child.get());
+    for (int i = 0; i < shown->childCount(); ++i)
+        if (const FileItem* child = listed.value(itemId(shown->child(i))))
+            applyExpansionBelow(shown->child(i), *child);
 }
 
 QIcon FileTreeMirror::iconFor(const FileItem& item)

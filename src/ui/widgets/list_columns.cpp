@@ -42,13 +42,16 @@ const std::vector<ListColumn>& taskColumns()
         {QStringLiteral("Tasking"), 48, Qt::AlignRight, false},
         {QStringLiteral("Last"), 48, Qt::AlignRight, false},
         {QStringLiteral("RootOFS"), 1, Qt::AlignLeft, false},
+        {QStringLiteral("大小"), kTaskSizeColumnWidth, Qt::AlignRight, true},
+        {QStringLiteral("剩余时间"), kTaskRemainingColumnWidth, Qt::AlignRight, true},
+        {QStringLiteral("来源"), kTaskSourcesColumnWidth, Qt::AlignRight, true},
     };
     return columns;
 }
 
 const std::vector<int>& taskDisplayOrder()
 {
-    static const std::vector<int> order{0, 1, 2, 8, 3};
+    static const std::vector<int> order{0, 1, 2, kTaskSizeShown, 8, kTaskRemainingShown, kTaskSourcesShown, 3};
     return order;
 }
 
@@ -66,6 +69,19 @@ void applyColumns(QTreeWidget* list, const std::vector<ListColumn>& columns)
         list->setColumnHidden(i, !columns[i].shown);
     }
     list->header()->setStretchLastSection(false);
+}
+
+void sortOnHeaderClick(QTreeWidget* list)
+{
+    QHeaderView* header = list->header();
+    header->setSectionsClickable(true);
+    QObject::connect(header, &QHeaderView::sectionClicked, list, [list, header](int column) {
+        if (list->isSortingEnabled())
+            return; // Qt turns the order on every later click
+        list->setSortingEnabled(true);
+        header->setSortIndicator(column, Qt::AscendingOrder);
+        list->sortItems(column, Qt::AscendingOrder);
+    });
 }
 
 } // namespace vandry

@@ -18,10 +18,15 @@ struct ListColumn {
 const std::vector<ListColumn>& neighbourColumns();
 const std::vector<ListColumn>& fileColumns();
 const std::vector<ListColumn>& taskColumns();
-// The task list shows columns 0, 1, 2, 8 and 3 in that order.
+// Beyond the task row's twelve columns, the task list shows figures of its own.
+enum TaskFigureColumn { kTaskSizeShown = 12, kTaskRemainingShown = 13, kTaskSourcesShown = 14 };
+// The task list shows name, state, progress, size, rate, time left, sources and information.
 const std::vector<int>& taskDisplayOrder();
 
 // Sets up the header of `list` with `columns`; hidden columns keep their data.
 void applyColumns(QTreeWidget* list, const std::vector<ListColumn>& columns);
+// A click on a column title sorts the list by that column, a second click the other way round.
+// Until the first click the list keeps its own order.
+void sortOnHeaderClick(QTreeWidget* list);
 
 } // namespace vandry

@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QShortcut>
 #include <QTreeWidget>
 
 #include "qt/copy_runtime.h"
@@ -13,6 +14,12 @@
 namespace vandry {
 
 namespace {
+// Where the current item's menu opens for Shift+F10 and the menu key.
+QPoint currentItemPoint(QTreeWidget* list)
+{
+    return list->currentItem() ? list->visualItemRect(list->currentItem()).center() : QPoint(-1, -1);
+}
+
 constexpr int kNeighbourIdentityColumn = 1;
 
 QString qs(const std::string& text)
@@ -41,6 +48,37 @@ ListCommands::ListCommands(CopyRuntime& runtime, QWidget* window, const WindowLi
     connect(lists_.tasks, &QTreeWidget::itemDoubleClicked, this, &ListCommands::taskDoubleClicked);
     connect(lists_.neighbours, &QTreeWidget::itemDoubleClicked, this, &ListCommands::neighbourDoubleClicked);
     connect(lists_.searchBox, &QLineEdit::returnPressed, this, &ListCommands::search);
+    addKeyboardCommands();
+}
+
+void ListCommands::addKeyboardCommands()
+{
+    const auto onKeys = [this](QTreeWidget* list, std::initializer_list<QKeySequence> keys, auto command) {
+        for (const QKeySequence& key : keys) {
+            auto* shortcut = new QShortcut(key, list, nullptr, nullptr, Qt::WidgetShortcut);
+            connect(shortcut, &QShortcut::activated, this, command);
+        }
+    };
+    const std::initializer_list<QKeySequence> enter{Qt::Key_Return, Qt::Key_Enter};
+    const std::initializer_list<QKeySequence> menu{QKeySequence(Qt::SHIFT | Qt::Key_F10), Qt::Key_Menu};
+    onKeys(lists_.neighbours, enter, [this] { neighbourDoubleClicked(lists_.neighbours->currentItem()); });
+    onKeys(lists_.files, enter, [this] { fileEntered(); });
+    onKeys(lists_.tasks, enter, [this] { taskDoubleClicked(lists_.tasks->currentItem()); });
+    onKeys(lists_.files, menu, [this] { fileMenuRequested(currentItemPoint(lists_.files)); });
+    onKeys(lists_.tasks, menu, [this] { taskMenuRequested(currentItemPoint(lists_.tasks)); });
+}
+
+void ListCommands::fileEntered()
+{
+    QTreeWidgetItem* item = lists_.files->currentItem();
+    if (!item || !select(item))
+        return;
+    if (!selection_.isDirectory)
+        download();
+    else if (selection_.hasChildren)
+        item->setExpanded(!item->isExpanded());
+    else
+        fileDoubleClicked(item);
 }
 
 void ListCommands::filesChanged()
@@ -144,26 +182,36 @@ void ListCommands::downloadAs()
     download();
 }
 
+std::optional<std::size_t> ListCommands::taskRow(const QTreeWidgetItem* item) const
+{
+    // The list may be sorted: a shown row finds its task by the identity it carries.
+    if (!item)
+        return std::nullopt;
+    const auto identity = identityFromText(item->text(kTaskIdentity).toStdString());
+    return identity ? runtime_.windowModel().tasks().findRow(*identity) : std::nullopt;
+}
+
 void ListCommands::taskMenuRequested(const QPoint& at)
 {
     QTreeWidgetItem* item = lists_.tasks->itemAt(at);
-    if (!item)
+    const auto row = taskRow(item);
+    if (!row)
         return;
-    const int row = lists_.tasks->indexOfTopLevelItem(item);
-    if (row < 0)
-        return;
+    const QString identity = item->text(kTaskIdentity);
     QMenu menu;
-    fillTaskMenu(menu, runtime_.windowModel().logging());
+    fillTaskMenu(menu, runtime_.windowModel().logging(), taskActions(runtime_.commands().tasks()[*row]));
     const int command = menuCommand(menu.exec(lists_.tasks->viewport()->mapToGlobal(at)));
-    if (command > 0)
-        runTaskCommand(static_cast<MenuCommand>(command), static_cast<std::size_t>(row));
+    // Rows may have come and gone while the menu was open.
+    const auto identityNow = identityFromText(identity.toStdString());
+    const auto rowNow = identityNow ? runtime_.windowModel().tasks().findRow(*identityNow) : std::nullopt;
+    if (command > 0 && rowNow)
+        runTaskCommand(static_cast<MenuCommand>(command), *rowNow);
 }
 
 void ListCommands::taskDoubleClicked(QTreeWidgetItem* item)
 {
-    const int row = lists_.tasks->indexOfTopLevelItem(item);
-    if (row >= 0)
-        runTaskCommand(MenuCommand::TaskProperties, static_cast<std::size_t>(row));
+    if (const auto row = taskRow(item))
+        runTaskCommand(MenuCommand::TaskProperties, *row);
 }
 
 void ListCommands::runTaskCommand(MenuCommand command, std::size_t row)

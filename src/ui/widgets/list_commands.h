@@ -49,6 +49,11 @@ private:
     // Computes the selection for a tree item; false when it shows no file-list item.
     bool select(QTreeWidgetItem* item);
     void download();
+    // Enter browses a neighbour, opens a folder, downloads a file; Shift+F10 and the menu key
+    // open the current item's menu.
+    void addKeyboardCommands();
+    void fileEntered();
+    std::optional<std::size_t> taskRow(const QTreeWidgetItem* item) const;
     // A file of the download's name is there already: the user says what to do. False: cancelled.
     bool settleNameClash();
     void downloadAs();

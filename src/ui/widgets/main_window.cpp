@@ -3,11 +3,13 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFontMetrics>
+#include <QHash>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSet>
 #include <QShortcut>
 #include <QStyle>
 #include <QToolButton>
@@ -19,7 +21,9 @@
 #include "ui/widgets/about_dialog.h"
 #include "ui/widgets/list_columns.h"
 #include "ui/widgets/list_commands.h"
+#include "ui/widgets/progress_delegate.h"
 #include "ui/widgets/settings_dialog.h"
+#include "ui/widgets/sortable_item.h"
 
 namespace vandry {
 
@@ -61,8 +65,11 @@ MainWindow::MainWindow(CopyRuntime& runtime, QWidget* parent) : QWidget(parent),
     createControls();
     createMenu();
     saveTemplateRects();
-    resize(templateSize_);
+    // The template is the smallest size that shows everything; a first start opens roomier.
+    setMinimumSize(templateSize_);
+    resize(templateSize_ * 3 / 2);
     placeControls();
+    restoreWindowState();
 
     runtime_.windowModel().setView(this);
     connect(&runtime_, &CopyRuntime::stopped, this, [this] {
@@ -84,6 +91,12 @@ void MainWindow::createControls()
     taskList_ = makeList(taskColumns(), false);
     for (int visual = 0; visual < static_cast<int>(taskDisplayOrder().size()); ++visual)
         taskList_->header()->moveSection(taskList_->header()->visualIndex(taskDisplayOrder()[visual]), visual);
+    taskList_->setItemDelegateForColumn(kTaskProgress, new ProgressDelegate(taskList_));
+    // Folders first, names in natural order, until the user picks another column.
+    fileList_->setSortingEnabled(true);
+    fileList_->sortByColumn(0, Qt::AscendingOrder);
+    sortOnHeaderClick(neighbourList_);
+    sortOnHeaderClick(taskList_);
     searchBox_ = new QLineEdit;
     searchBox_->setPlaceholderText(QStringLiteral("搜索文件名"));
     settingsButton_ = new QPushButton(style()->standardIcon(QStyle::SP_FileDialogDetailedView), QString());
@@ -108,6 +121,11 @@ void MainWindow::createControls()
     auto* logging = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+L")), this);
     logging->setContext(Qt::ApplicationShortcut);
     connect(logging, &QShortcut::activated, this, [&model] { model.toggleLogging(); });
+    auto* find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, this, [this] {
+        searchBox_->setFocus(Qt::ShortcutFocusReason);
+        searchBox_->selectAll();
+    });
     auto* dump = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+K")), this);
     dump->setContext(Qt::ApplicationShortcut);
     connect(dump, &QShortcut::activated, this, [&model] { model.requestLinkDump(); });
@@ -180,8 +198,7 @@ void MainWindow::placeControls()
 {
     // A window larger than its template (maximized, or stretched by a tiling window manager)
     // gets the maximized layout; otherwise every control keeps its template rectangle.
-    const bool grown = isMaximized() || width() > templateSize_.width() || height() > templateSize_.height();
-    const ControlRects placed = layoutControls(templateRects_, grown, width(), height());
+    const ControlRects placed = layoutControls(templateRects_, width(), height());
     for (std::size_t i = 0; i < placed.size(); ++i) {
         const Rect& r = placed[i];
         control(static_cast<LayoutControl>(i))->setGeometry(r.x, r.y, r.width, r.height);
@@ -206,8 +223,7 @@ void MainWindow::neighboursChanged()
     neighbourList_->clear();
     const QIcon icon = style()->standardIcon(QStyle::SP_ComputerIcon);
     for (const NeighbourRow& row : runtime_.windowModel().neighbourRows()) {
-        auto* item =
-            new QTreeWidgetItem({QString::fromStdString(row.nickname), QString::fromStdString(row.identityHex)});
+        auto* item = new SortableItem({QString::fromStdString(row.nickname), QString::fromStdString(row.identityHex)});
         item->setIcon(0, icon);
         if (row.silent) {
             item->setText(0, item->text(0) + QStringLiteral("（没有应答）"));
@@ -219,20 +235,59 @@ void MainWindow::neighboursChanged()
 
 void MainWindow::tasksChanged()
 {
-    const std::vector<TaskRow>& rows = runtime_.windowModel().tasks().rows();
-    while (taskList_->topLevelItemCount() > static_cast<int>(rows.size()))
-        delete taskList_->takeTopLevelItem(taskList_->topLevelItemCount() - 1);
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        QTreeWidgetItem* item = taskList_->topLevelItem(static_cast<int>(r));
+    // Shown rows are found by task identity: the user may have sorted the list.
+    const TaskList& tasks = runtime_.windowModel().tasks();
+    QHash<QString, QTreeWidgetItem*> shown;
+    for (int i = taskList_->topLevelItemCount() - 1; i >= 0; --i) {
+        QTreeWidgetItem* item = taskList_->topLevelItem(i);
+        shown.insert(item->text(kTaskIdentity), item);
+    }
+    QSet<QString> listed;
+    for (const TaskRow& row : tasks.rows())
+        listed.insert(qs(row[kTaskIdentity]));
+    for (auto it = shown.begin(); it != shown.end();) {
+        if (listed.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        delete it.value();
+        it = shown.erase(it);
+    }
+    // Texts change under a sorted list: it sorts once, after all of them.
+    const bool sorting = taskList_->isSortingEnabled();
+    taskList_->setSortingEnabled(false);
+    for (const TaskRow& row : tasks.rows()) {
+        QTreeWidgetItem* item = shown.value(qs(row[kTaskIdentity]));
         if (!item) {
-            item = new QTreeWidgetItem;
-            item->setIcon(0, style()->standardIcon(TaskList::isDirectoryTask(rows[r]) ? QStyle::SP_DirIcon
-                                                                                      : QStyle::SP_FileIcon));
+            item = new SortableItem;
+            item->setIcon(
+                0, style()->standardIcon(TaskList::isDirectoryTask(row) ? QStyle::SP_DirIcon : QStyle::SP_FileIcon));
+            for (const int column : {2, 8, static_cast<int>(kTaskSizeShown), static_cast<int>(kTaskRemainingShown),
+                                     static_cast<int>(kTaskSourcesShown)})
+                item->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
             taskList_->addTopLevelItem(item);
         }
-        for (std::size_t c = 0; c < kTaskColumnCount; ++c)
-            item->setText(static_cast<int>(c), QString::fromStdString(rows[r][c]));
+        showTaskRow(item, row, tasks.figures(row[kTaskIdentity]));
     }
+    taskList_->setSortingEnabled(sorting);
+}
+
+void MainWindow::showTaskRow(QTreeWidgetItem* item, const TaskRow& row, const TaskFigures* figures)
+{
+    for (std::size_t c = 0; c < kTaskColumnCount; ++c)
+        item->setText(static_cast<int>(c), qs(row[c]));
+    // Cut texts show whole when the pointer rests on them.
+    item->setToolTip(kTaskName, qs(row[kTaskLocalPath]));
+    item->setToolTip(kTaskInfo, qs(row[kTaskInfo]));
+    item->setData(kTaskProgress, SortableItem::kSortKeyRole, QString(qs(row[kTaskProgress])).remove('%').toInt());
+    const TaskFigures none;
+    const TaskFigures& shown = figures ? *figures : none;
+    item->setText(kTaskSizeShown, qs(sizeProgressText(shown)));
+    item->setData(kTaskSizeShown, SortableItem::kSortKeyRole, QVariant::fromValue<qulonglong>(shown.totalBytes));
+    item->setData(kTaskRate, SortableItem::kSortKeyRole, QVariant::fromValue<qulonglong>(shown.bytesPerSecond));
+    item->setText(kTaskRemainingShown, qs(remainingTimeText(shown)));
+    item->setText(kTaskSourcesShown, shown.running ? QString::number(shown.sources) : QString());
+    item->setData(kTaskSourcesShown, SortableItem::kSortKeyRole, shown.sources);
 }
 
 void MainWindow::filesChanged()
@@ -282,6 +337,37 @@ void MainWindow::bringToFront()
     activateWindow();
 }
 
+namespace {
+constexpr std::string_view kGeometryKey = "Geometry";
+constexpr std::pair<std::string_view, int> kHeaderKeys[] = {
+    {"NeighbourColumns", 0}, {"FileColumns", 1}, {"TaskColumns", 2}};
+} // namespace
+
+void MainWindow::restoreWindowState()
+{
+    Profile& profile = runtime_.copy().profile();
+    const auto bytes = [&](std::string_view key) {
+        return QByteArray::fromBase64(QByteArray::fromStdString(profile.windowState(key)));
+    };
+    restoreGeometry(bytes(kGeometryKey));
+    QTreeWidget* lists[] = {neighbourList_, fileList_, taskList_};
+    for (const auto& [key, list] : kHeaderKeys)
+        if (const QByteArray state = bytes(key); !state.isEmpty())
+            lists[list]->header()->restoreState(state);
+}
+
+void MainWindow::saveWindowState()
+{
+    Profile& profile = runtime_.copy().profile();
+    const auto save = [&](std::string_view key, const QByteArray& state) {
+        profile.setWindowState(key, state.toBase64().toStdString());
+    };
+    save(kGeometryKey, saveGeometry());
+    QTreeWidget* lists[] = {neighbourList_, fileList_, taskList_};
+    for (const auto& [key, list] : kHeaderKeys)
+        save(key, lists[list]->header()->saveState());
+}
+
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     // Until the notification icon exists, closing the window is the way out: run the stop sequence.
@@ -290,6 +376,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
         runtime_.stop();
         return;
     }
+    saveWindowState();
     event->accept();
 }
 

@@ -11,6 +11,7 @@ class QLineEdit;
 class QPushButton;
 class QToolButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace vandry {
 
@@ -52,6 +53,9 @@ private:
     void createMenu();
     void saveTemplateRects();
     void placeControls();
+    void restoreWindowState();
+    void saveWindowState();
+    void showTaskRow(QTreeWidgetItem* item, const TaskRow& row, const TaskFigures* figures);
     QWidget* control(LayoutControl which) const;
 
     CopyRuntime& runtime_;

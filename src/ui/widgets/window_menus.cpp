@@ -5,9 +5,11 @@
 namespace vandry {
 
 namespace {
-void addEntry(QMenu& menu, const QString& text, MenuCommand command)
+void addEntry(QMenu& menu, const QString& text, MenuCommand command, bool enabled = true)
 {
-    menu.addAction(text)->setData(static_cast<int>(command));
+    QAction* action = menu.addAction(text);
+    action->setData(static_cast<int>(command));
+    action->setEnabled(enabled);
 }
 } // namespace
 
@@ -25,20 +27,20 @@ void fillFilePopup(QMenu& menu, bool hostKnown)
     addEntry(menu, QStringLiteral("使用帮助"), MenuCommand::Help);
 }
 
-void fillTaskMenu(QMenu& menu, bool logging)
+void fillTaskMenu(QMenu& menu, bool logging, const TaskActions& applies)
 {
     menu.setTitle(QStringLiteral("传输管理"));
-    addEntry(menu, QStringLiteral("查看来源"), MenuCommand::ViewSource);
+    addEntry(menu, QStringLiteral("查看来源"), MenuCommand::ViewSource, applies.viewSource);
     menu.addSeparator();
-    addEntry(menu, QStringLiteral("打开文件"), MenuCommand::OpenFile);
+    addEntry(menu, QStringLiteral("打开文件"), MenuCommand::OpenFile, applies.openFile);
     addEntry(menu, QStringLiteral("目录位置"), MenuCommand::ShowFolder);
     menu.addSeparator();
     addEntry(menu, QStringLiteral("删除任务"), MenuCommand::DeleteTask);
     menu.addSeparator();
-    addEntry(menu, QStringLiteral("停止下载"), MenuCommand::StopTask);
-    addEntry(menu, QStringLiteral("继续下载"), MenuCommand::ResumeTask);
+    addEntry(menu, QStringLiteral("停止下载"), MenuCommand::StopTask, applies.stop);
+    addEntry(menu, QStringLiteral("继续下载"), MenuCommand::ResumeTask, applies.resume);
     if (logging)
-        addEntry(menu, QStringLiteral("UDP 下载"), MenuCommand::UdpDownload);
+        addEntry(menu, QStringLiteral("UDP 下载"), MenuCommand::UdpDownload, applies.resume);
     menu.addSeparator();
     addEntry(menu, QStringLiteral("任务属性"), MenuCommand::TaskProperties);
 }

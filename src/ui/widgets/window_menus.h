@@ -5,6 +5,8 @@
 class QAction;
 class QMenu;
 
+#include "ui/task_list.h"
+
 namespace vandry {
 
 enum class MenuCommand {
@@ -25,8 +27,8 @@ enum class MenuCommand {
 // A file-list item: "POPUP" (download, download as, help) when its host is known, else "RDR"
 // (browse the host's share, help), as for a search root.
 void fillFilePopup(QMenu& menu, bool hostKnown);
-// "传输管理"; "UDP 下载" only while logging is on.
-void fillTaskMenu(QMenu& menu, bool logging);
+// "传输管理"; "UDP 下载" only while logging is on. Entries that do not apply are disabled.
+void fillTaskMenu(QMenu& menu, bool logging, const TaskActions& applies = {});
 // The command of a chosen entry; nullptr (nothing chosen) gives -1.
 int menuCommand(const QAction* action);
 
