@@ -66,7 +66,7 @@ struct AppSettings {
     std::string downloadRoot; // ends in the path separator once saved by the settings dialog
     std::string shareRoot;
     ServerList servers;
-    int uploadLimit = -1; // bytes per second, -1 = unlimited; not persisted
+    int uploadLimit = -1; // bytes per second, -1 = unlimited
     std::atomic<bool> logging{false};
     HostIdentity identityCache{}; // zero until computed
     IpStatistics statistics;

@@ -1,5 +1,6 @@
 #include "app/profile.h"
 
+#include <charconv>
 #include <cstdlib>
 
 namespace vandry {
@@ -19,6 +20,19 @@ bool Profile::logging() const
 {
     // atoi semantics: leading digits count, anything unreadable is 0.
     return std::atoi(read(kKeyLogging).c_str()) != 0;
+}
+
+int Profile::uploadLimit() const
+{
+    const std::string text = read(kKeyUploadLimit);
+    int limit = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), limit);
+    return error == std::errc() && end == text.data() + text.size() && limit > 0 ? limit : -1;
+}
+
+void Profile::setUploadLimit(int bytesPerSecond)
+{
+    store_.writeText(kProfileSection, kKeyUploadLimit, std::to_string(bytesPerSecond > 0 ? bytesPerSecond : -1));
 }
 
 void Profile::setLogging(bool on)

@@ -15,6 +15,7 @@ inline constexpr std::string_view kKeyNickname = "NikeName";
 inline constexpr std::string_view kKeyShareRoot = "UpRoot";
 inline constexpr std::string_view kKeyDownloadRoot = "DnRoot";
 inline constexpr std::string_view kKeyLogging = "Logging";
+inline constexpr std::string_view kKeyUploadLimit = "UpLimit";
 // The window's size, place and column widths, in a section of their own.
 inline constexpr std::string_view kWindowSection = "Window";
 
@@ -35,11 +36,14 @@ public:
     std::string shareRoot() const { return readRoot(kKeyShareRoot); }
     std::string downloadRoot() const { return readRoot(kKeyDownloadRoot); }
     bool logging() const;
+    // Bytes per second; -1 (unlimited) when unset or unreadable.
+    int uploadLimit() const;
 
     void setNickname(std::string_view value) { store_.writeText(kProfileSection, kKeyNickname, value); }
     void setShareRoot(std::string_view value) { store_.writeText(kProfileSection, kKeyShareRoot, value); }
     void setDownloadRoot(std::string_view value) { store_.writeText(kProfileSection, kKeyDownloadRoot, value); }
     void setLogging(bool on);
+    void setUploadLimit(int bytesPerSecond);
     std::string windowState(std::string_view key) const
     {
         return store_.readText(kWindowSection, key).value_or(std::string{});

@@ -26,6 +26,7 @@ MissingRoot RunningCopy::loadSettings()
     settings_.downloadRoot = profile_.downloadRoot();
     settings_.shareRoot = profile_.shareRoot();
     loadLogging(profile_, settings_);
+    settings_.uploadLimit = profile_.uploadLimit();
     if (settings_.shareRoot.empty() || !folderValid(platform_.fileSystem, settings_.shareRoot))
         return MissingRoot::ShareRoot;
     if (settings_.downloadRoot.empty())

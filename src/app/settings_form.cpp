@@ -1,5 +1,7 @@
 #include "app/settings_form.h"
 
+#include <algorithm>
+
 #include "common/format_size.h"
 
 namespace vandry {
@@ -24,7 +26,11 @@ SettingsView SettingsForm::open() const
     view.fields.nickname = neighbours_.local().host.nickname();
     if (view.fields.downloadRoot.empty())
         view.fields.downloadRoot = proposedDownloadRoot(fs_);
-    view.uploadPosition = settings_.uploadLimit == -1 ? kUploadSliderMax : settings_.uploadLimit;
+    // The first step at or above the limit in force.
+    view.uploadPosition = kUploadSliderMax;
+    for (int step = kUploadSliderMax - 1; step >= 0 && settings_.uploadLimit != -1; --step)
+        if (kUploadSteps[step] >= settings_.uploadLimit)
+            view.uploadPosition = step;
     view.uploadText = uploadLimitText(settings_.uploadLimit);
     view.autorun = autostart_.enabledSystemWide(executablePath_);
     return view;
@@ -32,7 +38,8 @@ SettingsView SettingsForm::open() const
 
 std::string SettingsForm::moveUploadSlider(int position)
 {
-    settings_.uploadLimit = position >= kUploadSliderMax ? -1 : position;
+    settings_.uploadLimit = kUploadSteps[std::clamp(position, 0, kUploadSliderMax)];
+    profile_.setUploadLimit(settings_.uploadLimit);
     return uploadLimitText(settings_.uploadLimit);
 }
 

@@ -2,6 +2,7 @@
 // The logic of the settings dialog ("参数配置"), apart from its widgets so that it runs and is
 // tested without a display. The dialog shows what open() gives and hands apply() the fields.
 
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -13,8 +14,10 @@
 
 namespace vandry {
 
-inline constexpr int kUploadSliderMin = 204800;
-inline constexpr int kUploadSliderMax = 1024000; // the right end means unlimited
+// The upload slider's steps, in bytes per second; the right end means unlimited.
+inline constexpr int kUploadSteps[] = {64 << 10, 128 << 10, 256 << 10, 512 << 10, 1 << 20,   2 << 20,
+                                       5 << 20,  10 << 20,  20 << 20,  50 << 20,  100 << 20, -1};
+inline constexpr int kUploadSliderMax = static_cast<int>(std::size(kUploadSteps)) - 1;
 inline constexpr int kChannelSliderMin = 6;
 inline constexpr int kChannelSliderMax = 128;
 
@@ -28,7 +31,7 @@ inline constexpr std::string_view kTipDownloadNotCreated =
 inline constexpr std::string_view kPickShareTitle = "选择目标文件夹(资源共享)";
 inline constexpr std::string_view kPickDownloadTitle = "选择目标文件夹(下载保存)";
 
-// "不限速" for -1, else the limit in K/s.
+// "不限速" for -1, else the limit as a rate ("200 KB/s").
 std::string uploadLimitText(int limit);
 
 struct SettingsFields {
@@ -65,7 +68,8 @@ public:
                  Autostart& autostart, std::string executablePath);
 
     SettingsView open() const;
-    // Takes effect at once: sets the upload limit and gives the text to show.
+    // Takes effect at once and is saved: sets the upload limit of a slider step and gives the text
+    // to show. A limit given on the command line holds until the slider moves.
     std::string moveUploadSlider(int position);
     // Takes effect at once: writes or removes the per-user autostart entry.
     void setAutorun(bool enabled);

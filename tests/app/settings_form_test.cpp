@@ -115,13 +115,21 @@ TEST_F(SettingsFormTest, LongNicknameIsSavedAsItsFirst15Bytes)
     EXPECT_EQ(value(kKeyNickname), "abcdefghijklmno");
 }
 
-TEST_F(SettingsFormTest, UploadSliderShowsKilobytesOrUnlimited)
+TEST_F(SettingsFormTest, UploadSliderStepsFromKilobytesToUnlimitedAndIsSaved)
 {
-    EXPECT_EQ(form.moveUploadSlider(204800), "200 KB/s");
-    EXPECT_EQ(settings.uploadLimit, 204800);
-    EXPECT_EQ(form.open().uploadPosition, 204800);
+    EXPECT_EQ(form.open().uploadPosition, kUploadSliderMax);
+    EXPECT_EQ(form.moveUploadSlider(1), "128 KB/s");
+    EXPECT_EQ(settings.uploadLimit, 131072);
+    EXPECT_EQ(value(kKeyUploadLimit), "131072");
+    EXPECT_EQ(profile.uploadLimit(), 131072);
     EXPECT_EQ(form.moveUploadSlider(kUploadSliderMax), "不限速");
-    EXPECT_EQ(settings.uploadLimit, -1);
+    EXPECT_EQ(profile.uploadLimit(), -1);
+    // A limit from the command line shows at the first step that holds it.
+    settings.uploadLimit = 3 << 20;
+    EXPECT_EQ(form.open().uploadPosition, 6);
+    EXPECT_EQ(form.open().uploadText, "3.0 MB/s");
+    store.values["Settings/UpLimit"] = "12abc";
+    EXPECT_EQ(profile.uploadLimit(), -1);
 }
 
 TEST_F(SettingsFormTest, AutorunShowsTheSystemEntryAndWritesTheUserEntry)

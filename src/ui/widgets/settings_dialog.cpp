@@ -55,17 +55,18 @@ SettingsDialog::SettingsDialog(SettingsForm& form, QWidget* parent) : QDialog(pa
     autorun_ = new QCheckBox(QStringLiteral("登录桌面后自动启动"));
     autorun_->setChecked(view.autorun);
 
-    // The channel and upload sliders exist but stay hidden, as they always have.
+    // The channel slider exists but stays hidden, as it always has.
     channelSlider_ = new QSlider(Qt::Horizontal);
     channelSlider_->setRange(kChannelSliderMin, kChannelSliderMax);
     channelText_ = new QLineEdit(QString::number(channelSlider_->value()));
     uploadSlider_ = new QSlider(Qt::Horizontal);
-    uploadSlider_->setRange(kUploadSliderMin, kUploadSliderMax);
+    uploadSlider_->setRange(0, kUploadSliderMax);
+    uploadSlider_->setPageStep(1);
     uploadSlider_->setValue(view.uploadPosition);
     uploadText_ = new QLineEdit(QString::fromStdString(view.uploadText));
-    for (QWidget* hidden : {static_cast<QWidget*>(channelSlider_), static_cast<QWidget*>(channelText_),
-                            static_cast<QWidget*>(uploadSlider_), static_cast<QWidget*>(uploadText_)})
-        hidden->hide();
+    uploadText_->setReadOnly(true);
+    channelSlider_->hide();
+    channelText_->hide();
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(new QLabel(QStringLiteral("显示网名:")), 0, 0);
@@ -79,7 +80,8 @@ SettingsDialog::SettingsDialog(SettingsForm& form, QWidget* parent) : QDialog(pa
     grid->addWidget(autorun_, 3, 0, 1, 3);
     grid->addWidget(channelSlider_, 4, 0, 1, 2);
     grid->addWidget(channelText_, 4, 2);
-    grid->addWidget(uploadSlider_, 5, 0, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("上传限速:")), 5, 0);
+    grid->addWidget(uploadSlider_, 5, 1);
     grid->addWidget(uploadText_, 5, 2);
     auto* buttons = new QDialogButtonBox;
     buttons->addButton(QStringLiteral("应用(&O)"), QDialogButtonBox::AcceptRole);
