@@ -20,6 +20,8 @@ public:
     // checker is to run one more check with flags 1. Called on the endpoint's thread; the
     // implementer posts it to the update checker's thread.
     virtual void serverListArrived() = 0;
+    // A server's record list was merged: the server hears this copy and answers it.
+    virtual void serverRecordsArrived() {}
 
     // Replies (type 6) to our requests, by kind. `payload` is the datagram after its 12-byte
     // header; it holds at least the 68-byte reply header, and its length field (offset 0) lies

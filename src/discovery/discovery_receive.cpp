@@ -131,6 +131,8 @@ bool DiscoveryEndpoint::mergeRecords(std::uint16_t slotHint, ByteSpan payload, R
     if (!records || (from == RecordSource::Peer && records->size() > 1))
         return false;
     context_.table.merge(*records, slotHint, from);
+    if (from == RecordSource::Server)
+        context_.listener.serverRecordsArrived();
     return true;
 }
 

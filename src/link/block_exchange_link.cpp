@@ -120,6 +120,7 @@ void FileLink::answerHeldRequest()
         markTrxferException(kReportPeerReadFailed);
         return;
     }
+    sentBytes_ += read;
     sendFrame(read, kFrameBlocks, kSubBlockData);
 }
 

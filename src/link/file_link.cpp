@@ -89,6 +89,7 @@ void FileLink::resetLink()
     role_ = LinkRole::Idle;
     phase_ = LinkPhase::Idle;
     peerEndpoint_.reset();
+    sentBytes_ = 0;
     unsavedBytes_ = 0;
     lastSaveMs_.reset();
     requests_.reset();

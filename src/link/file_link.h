@@ -81,6 +81,8 @@ public:
     const SourceInfo& source() const { return source_; }
     FileStream& stream() { return stream_; }
     const FileStream& stream() const { return stream_; }
+    // Sharer: the bytes of the file sent so far.
+    std::uint64_t sentBytes() const { return sentBytes_; }
     // The TCP peer, for the link dump; nothing over the datagram transport.
     std::optional<Endpoint> peerEndpoint() const { return peerEndpoint_; }
 
@@ -143,6 +145,7 @@ private:
     std::string localFile_;
     TaskRecord request_;
     PeerInfo peer_;
+    std::uint64_t sentBytes_ = 0;
     TransferEvent event_;
     SourceInfo source_;
     FileStream stream_;

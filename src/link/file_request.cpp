@@ -113,6 +113,7 @@ void FileLink::sendSmallFile(const std::string& path)
         refuseRequest(std::string(kReportServeFailed.text));
         return;
     }
+    sentBytes_ += read;
     sendFrame(read, kFrameFile, kSubSmallFile);
 }
 

@@ -162,6 +162,18 @@ LinkSlotState LinkTable::slotState(LinkIndex index) const
     return {slot.inUse() && !datagram, datagram, slot.peerEndpoint()};
 }
 
+std::vector<UploadView> LinkTable::uploads() const
+{
+    std::vector<UploadView> uploads;
+    for (std::size_t i = 0; i < kLinks; ++i) {
+        const FileLink& slot = *links_[i];
+        if (slot.inUse() && slot.role() == LinkRole::Sharer && slot.phase() == LinkPhase::Serving)
+            uploads.push_back({static_cast<LinkIndex>(i), slot.peer().neighbour.host.nickname(),
+                               slot.request().remotePath, slot.sentBytes()});
+    }
+    return uploads;
+}
+
 void LinkTable::forEachStream(const std::function<void(const FileStream&)>& visit) const
 {
     for (const auto& link : links_)

@@ -43,6 +43,14 @@ struct LinkSlotState {
     std::optional<Endpoint> peer;
 };
 
+// A file this copy is sending, for the window's list of uploads.
+struct UploadView {
+    LinkIndex link{};
+    std::string peer; // the requester's nickname
+    std::string file; // the file's path in the share, as asked for (wire form)
+    std::uint64_t sentBytes = 0;
+};
+
 class LinkTable final : public OpenStreams, private LinkRoster {
 public:
     static constexpr std::size_t kLinks = 128;
@@ -86,6 +94,7 @@ public:
     FileLink& link(LinkIndex index) { return *links_[static_cast<std::size_t>(index)]; }
     const FileLink& link(LinkIndex index) const { return *links_[static_cast<std::size_t>(index)]; }
     LinkSlotState slotState(LinkIndex index) const;
+    std::vector<UploadView> uploads() const;
     StreamTable& streams() { return context_.streams; }
 
     void forEachStream(const std::function<void(const FileStream&)>& visit) const override;

@@ -199,6 +199,11 @@ std::vector<TransferProgress> CopyRuntime::transferProgress()
     return transfers;
 }
 
+std::vector<UploadView> CopyRuntime::uploads() const
+{
+    return links_ ? links_->uploads() : std::vector<UploadView>{};
+}
+
 void CopyRuntime::sweepIdleLinks()
 {
     if (links_)

@@ -75,6 +75,7 @@ private:
     int countTaskLinks(const HostIdentity& task) const override;
     std::vector<TransferProgress> transferProgress() override;
     void sweepIdleLinks() override;
+    std::vector<UploadView> uploads() const override;
     void sendListingRequest(const NeighbourRecord& target, const std::string& wirePath, std::int32_t row) override;
     void searchAll(const std::string& text, std::uint8_t flags) override;
     void rebuildShareIndex() override;

@@ -1,5 +1,6 @@
 #include "ui/file_list.h"
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 
@@ -88,6 +89,19 @@ std::optional<std::string> matchedFolderPath(const SearchAnswer& answer, std::si
     return path;
 }
 
+// "music/live" for a result in "\music\live\": where in the share it was found, as paths read
+// here. The share's own folder ("\") keeps its name.
+std::string folderLabel(std::string_view wirePath)
+{
+    while (!wirePath.empty() && wirePath.front() == '\\')
+        wirePath.remove_prefix(1);
+    while (!wirePath.empty() && wirePath.back() == '\\')
+        wirePath.remove_suffix(1);
+    std::string label = validUtf8(std::string(wirePath));
+    std::replace(label.begin(), label.end(), '\\', '/');
+    return label;
+}
+
 struct FolderContents {
     std::vector<std::size_t> files;
     std::vector<std::size_t> subfolders;
@@ -102,6 +116,7 @@ std::unique_ptr<FileItem> matchedFolderItem(const SearchAnswer& answer, std::siz
     if (!isPlainName(name) || !path)
         return nullptr;
     auto item = makeItem(std::move(name), FileIcon::Folder);
+    item->label = folderLabel(*path);
     item->path = std::move(*path);
     item->host = hostHex;
     std::size_t filesShown = 0;

@@ -22,6 +22,7 @@ struct FileItem {
     std::string name;        // column 0
     std::string size;        // column 1: the size text of a file; empty for every folder
     std::uint64_t bytes = 0; // a file's size
+    std::string label;       // shown instead of the name: a search result's folder path
     std::string path;        // column 2: a directory item's path on its host (wire form)
     std::string host;        // column 3: a directory item's HostRecord as 120 hex digits
     FileIcon icon = FileIcon::File;

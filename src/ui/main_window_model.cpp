@@ -38,6 +38,10 @@ void MainWindowModel::tick()
             view_->tasksChanged();
     }
     expireBrowses();
+    expireSearch();
+    updateUploads();
+    if (view_)
+        view_->statusChanged();
     if (steps.runScheduler)
         scheduler_.runScheduler();
     if (steps.rebuildShareIndex)
@@ -104,8 +108,67 @@ void MainWindowModel::queryReplyArrived(ByteSpan payload, Endpoint)
     // Copies: a watcher may end its watch (or another's) while being told.
     for (const auto& [ticket, watcher] : std::map(searchWatchers_))
         watcher(payload);
-    if (files_.showSearchReply(payload) && view_)
+    if (!files_.showSearchReply(payload))
+        return;
+    ++search_.answers;
+    if (view_)
         view_->filesChanged();
+}
+
+void MainWindowModel::expireSearch()
+{
+    if (!search_.waiting || tickCount_ < search_.deadline)
+        return;
+    search_.waiting = false;
+    if (search_.answers == 0 && files_.roots().empty()) {
+        files_.showNotice("没有找到“" + search_.text + "”。");
+        if (view_)
+            view_->filesChanged();
+    }
+}
+
+void MainWindowModel::updateUploads()
+{
+    std::map<LinkIndex, UploadView> now;
+    uploads_.clear();
+    for (UploadView& upload : host_.uploads()) {
+        // A link that went on to another file or another peer starts its count afresh.
+        const auto before = lastUploads_.find(upload.link);
+        const bool same = before != lastUploads_.end() && before->second.file == upload.file &&
+                          before->second.peer == upload.peer && before->second.sentBytes <= upload.sentBytes;
+        const std::uint64_t gained = upload.sentBytes - (same ? before->second.sentBytes : 0);
+        uploads_.push_back({upload.peer, upload.file, upload.sentBytes, gained});
+        now.emplace(upload.link, std::move(upload));
+    }
+    lastUploads_ = std::move(now);
+}
+
+StatusFigures MainWindowModel::statusFigures() const
+{
+    StatusFigures figures;
+    // The server answers every announce, one in 20 seconds.
+    constexpr std::uint32_t kServerSilenceTicks = 60;
+    figures.serverReached = lastServerTick_ != 0 && tickCount_ + 1 - lastServerTick_ <= kServerSilenceTicks;
+    for (const NeighbourRow& row : neighbourRows_)
+        figures.neighbours += row.slot != NeighbourTable::kLocalSlot;
+    for (const TaskRow& row : tasks_.rows())
+        if (const TaskFigures* task = tasks_.figures(row[kTaskIdentity]); task && task->running)
+            figures.downloadRate += task->bytesPerSecond;
+    for (const UploadRow& upload : uploads_)
+        figures.uploadRate += upload.bytesPerSecond;
+    return figures;
+}
+
+std::string MainWindowModel::searchStatus() const
+{
+    if (search_.text.empty())
+        return {};
+    const std::string answered = std::to_string(search_.answers);
+    if (search_.waiting)
+        return "正在搜索“" + search_.text + "”…… " + answered + " 个邻居已应答";
+    if (search_.answers == 0)
+        return "没有找到“" + search_.text + "”。";
+    return "“" + search_.text + "”：" + answered + " 个邻居有结果";
 }
 
 void MainWindowModel::listingReplyArrived(ByteSpan payload)
@@ -134,6 +197,7 @@ void MainWindowModel::browse(const NeighbourRecord& target, const std::string& w
     if (row < 0) {
         // The previous share goes at once, so nothing shown belongs to another neighbour.
         files_.showNotice("正在读取“" + nickname + "”的共享目录……");
+        search_ = {};
         shareAwaited_ = target.host.identity;
         if (view_)
             view_->filesChanged();
@@ -179,7 +243,8 @@ void MainWindowModel::refreshNeighbourRows()
 void MainWindowModel::startSearch(const std::string& text)
 {
     shareAwaited_.reset();
-    files_.clear();
+    search_ = {text, tickCount_ + kSearchAnswerTicks, 0, true};
+    files_.showNotice("正在搜索“" + text + "”……");
     if (view_)
         view_->filesChanged();
     host_.searchAll(text, kQueryFiles | kQueryFolders | kQueryAnyFolderPath);

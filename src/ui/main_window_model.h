@@ -15,6 +15,7 @@
 #include "common/event_log.h"
 #include "discovery/discovery_listener.h"
 #include "link/link_environment.h"
+#include "link/link_table.h"
 #include "link/transfer_event_sink.h"
 #include "ui/file_list.h"
 #include "ui/link_dump.h"
@@ -43,6 +44,7 @@ public:
     virtual int countTaskLinks(const HostIdentity& task) const = 0;
     virtual std::vector<TransferProgress> transferProgress() = 0;
     virtual void sweepIdleLinks() = 0;
+    virtual std::vector<UploadView> uploads() const = 0;
 
     // Discovery requests of the browse and search commands.
     virtual void sendListingRequest(const NeighbourRecord& target, const std::string& wirePath, std::int32_t row) = 0;
@@ -62,6 +64,24 @@ public:
     virtual void showLocalFileError(const std::string& path, const std::string& reason) = 0;
     // The file list changed: a listing or a search answer arrived, or a search cleared it.
     virtual void filesChanged() {}
+    // Once a second: the status line and the uploads list have new figures.
+    virtual void statusChanged() {}
+};
+
+// A file a neighbour is fetching from this copy.
+struct UploadRow {
+    std::string peer;
+    std::string file; // its path in the share, as asked for (wire form)
+    std::uint64_t sentBytes = 0;
+    std::uint64_t bytesPerSecond = 0;
+};
+
+// The figures of the window's status line.
+struct StatusFigures {
+    bool serverReached = false; // a server's records came within the last minute
+    int neighbours = 0;         // other copies listed
+    std::uint64_t downloadRate = 0;
+    std::uint64_t uploadRate = 0;
 };
 
 class MainWindowModel final : public DiscoveryListener, public TransferEventSink {
@@ -105,8 +125,17 @@ public:
     // leaves a notice in the file list.
     static constexpr std::uint32_t kBrowseAnswerTicks = 5;
     void browse(const NeighbourRecord& target, const std::string& wirePath, std::int32_t row);
-    // Enter in the search box: a new search of every neighbour.
+    // Enter in the search box: a new search of every neighbour. The file list says it is searching
+    // until the first answer; after kSearchAnswerTicks without any it says nothing was found.
+    static constexpr std::uint32_t kSearchAnswerTicks = 5;
     void startSearch(const std::string& text);
+    // The text of the search whose answers the file list shows, for highlighting; empty while it
+    // shows a share.
+    const std::string& searchText() const { return search_.text; }
+    const std::vector<UploadRow>& uploads() const { return uploads_; }
+    StatusFigures statusFigures() const;
+    // "正在搜索“mp3”…… 2 个邻居已应答", "“mp3”：2 个邻居有结果", "没有找到“mp3”。"; empty without a search.
+    std::string searchStatus() const;
 
     // vandryctl waits for the answers of its own requests. A share listing is sent like the
     // window's (row -1) and goes to the file list as well as to the watchers of that host and
@@ -124,6 +153,7 @@ public:
     void neighboursArrived() override;
     void announceRequested() override;
     void serverListArrived() override;
+    void serverRecordsArrived() override { lastServerTick_ = tickCount_ + 1; }
     void queryReplyArrived(ByteSpan payload, Endpoint source) override;
     void listingReplyArrived(ByteSpan payload) override;
     void sourceReplyArrived(ByteSpan payload) override;
@@ -136,6 +166,8 @@ private:
     // The neighbour rows with the silent ones marked.
     void refreshNeighbourRows();
     void expireBrowses();
+    void expireSearch();
+    void updateUploads();
     void browseAnswered(const HostIdentity& host);
 
     RunningCopy& copy_;
@@ -154,6 +186,16 @@ private:
     std::vector<PendingBrowse> pendingBrowses_;
     std::set<HostIdentity> silentHosts_;
     std::optional<HostIdentity> shareAwaited_; // the share the file list waits for
+    struct SearchState {
+        std::string text;
+        std::uint32_t deadline = 0;
+        int answers = 0;
+        bool waiting = false;
+    };
+    SearchState search_;
+    std::uint32_t lastServerTick_ = 0; // tick after the last server records, 0 before any
+    std::vector<UploadRow> uploads_;
+    std::map<LinkIndex, UploadView> lastUploads_; // a second ago, by link
     FileList files_;
     struct ListingWatch {
         HostIdentity host{};

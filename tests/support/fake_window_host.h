@@ -57,6 +57,8 @@ struct FakeWindowHost final : MainWindowHost {
         return it == taskLinks.end() ? 0 : it->second;
     }
     std::vector<TransferProgress> transferProgress() override { return {}; }
+    std::vector<UploadView> uploads() const override { return uploadList; }
+    std::vector<UploadView> uploadList;
     void sweepIdleLinks() override { ++sweeps; }
     void sendListingRequest(const NeighbourRecord& target, const std::string& path, std::int32_t row) override
     {

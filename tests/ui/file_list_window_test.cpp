@@ -117,7 +117,7 @@ TEST_F(FileListWindowTest, SearchAnswerAddsARootAndFoldersTheUserClosedStayClose
     QTreeWidgetItem* root = tree.topLevelItem(0);
     EXPECT_EQ(texts(root), (QStringList{"bob", "", "", ""}));
     EXPECT_TRUE(root->isExpanded());
-    ASSERT_EQ(childNames(root), (QStringList{"music"}));
+    ASSERT_EQ(childNames(root), (QStringList{"share/music"})); // where in bob's share it was found
     QTreeWidgetItem* music = root->child(0);
     EXPECT_EQ(childNames(music), (QStringList{"song.mp3", "......"}));
     EXPECT_TRUE(music->isExpanded());            // byte 3 is 16
@@ -245,4 +245,28 @@ TEST_F(FileListWindowTest, SortedListsKeepFoldersFirstAndNamesInNaturalOrder)
                         {listingFile("b.jpg", 30), listingFile("a.jpg", 10, 1)}));
     EXPECT_EQ(childNames(photos), (QStringList{"a.jpg", "b.jpg"}));
     EXPECT_EQ(top->child(1), photos);
+}
+
+TEST_F(FileListWindowTest, SearchSaysItIsSearchingThenWhatCameOrThatNothingDid)
+{
+    model.startSearch("zebra");
+    ASSERT_EQ(tree.topLevelItemCount(), 1);
+    EXPECT_EQ(tree.topLevelItem(0)->text(0), QStringLiteral("正在搜索“zebra”……"));
+    EXPECT_EQ(model.searchStatus(), "正在搜索“zebra”…… 0 个邻居已应答");
+    for (std::uint32_t i = 0; i < MainWindowModel::kSearchAnswerTicks; ++i)
+        model.tick();
+    EXPECT_EQ(tree.topLevelItem(0)->text(0), QStringLiteral("没有找到“zebra”。"));
+    EXPECT_EQ(model.searchStatus(), "没有找到“zebra”。");
+
+    model.startSearch("song");
+    answer(searchAnswer(0, alice, {{"music", -1, 1, kMarkMatched}}, {{"song.mp3", 0, 5000}}));
+    EXPECT_EQ(model.searchStatus(), "正在搜索“song”…… 1 个邻居已应答");
+    for (std::uint32_t i = 0; i < MainWindowModel::kSearchAnswerTicks; ++i)
+        model.tick();
+    EXPECT_EQ(model.searchStatus(), "“song”：1 个邻居有结果");
+    EXPECT_EQ(tree.topLevelItem(0)->text(0), "alice");
+    EXPECT_EQ(model.searchText(), "song");
+    // A browse is no search: nothing is marked in a share.
+    model.browse(fake.copy.neighbours().at(NeighbourTable::kLocalSlot), "\\", -1);
+    EXPECT_EQ(model.searchText(), "");
 }

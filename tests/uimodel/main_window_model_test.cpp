@@ -120,3 +120,27 @@ TEST_F(MainWindowModelTest, DiscoveryMessagesReachTheRightPlaces)
     host.runPosted();
     EXPECT_EQ(host.announces, (std::vector<std::uint8_t>{1}));
 }
+
+TEST_F(MainWindowModelTest, StatusFiguresCountUploadsPerSecondAndTheServersSilence)
+{
+    EXPECT_FALSE(model.statusFigures().serverReached);
+    model.serverRecordsArrived();
+    EXPECT_TRUE(model.statusFigures().serverReached);
+
+    host.uploadList = {{LinkIndex{3}, "bob", "\\film.mkv", 1000}};
+    ticks(1);
+    host.uploadList[0].sentBytes = 51000;
+    ticks(1);
+    ASSERT_EQ(model.uploads().size(), 1u);
+    EXPECT_EQ(model.uploads()[0].bytesPerSecond, 50000u);
+    EXPECT_EQ(model.statusFigures().uploadRate, 50000u);
+    // The link went on to another file: its count starts afresh.
+    host.uploadList = {{LinkIndex{3}, "bob", "\\other.iso", 700}};
+    ticks(1);
+    EXPECT_EQ(model.uploads()[0].bytesPerSecond, 700u);
+
+    ticks(57);
+    EXPECT_TRUE(model.statusFigures().serverReached);
+    ticks(1);
+    EXPECT_FALSE(model.statusFigures().serverReached); // a minute without the server's records
+}

@@ -103,7 +103,8 @@ void FileTreeMirror::syncChildren(QTreeWidgetItem* parent, const std::vector<std
 
 QTreeWidgetItem* FileTreeMirror::makeItem(const FileItem& item)
 {
-    auto* shown = new SortableItem({qs(item.name), qs(item.size), qs(item.path), qs(item.host)});
+    auto* shown = new SortableItem(
+        {qs(item.label.empty() ? item.name : item.label), qs(item.size), qs(item.path), qs(item.host)});
     shown->setData(kName, Qt::UserRole, item.id);
     shown->setIcon(kName, iconFor(item));
     shown->setTextAlignment(kSize, Qt::AlignRight | Qt::AlignVCenter);

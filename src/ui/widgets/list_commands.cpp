@@ -49,6 +49,8 @@ ListCommands::ListCommands(CopyRuntime& runtime, QWidget* window, const WindowLi
     connect(lists_.neighbours, &QTreeWidget::itemDoubleClicked, this, &ListCommands::neighbourDoubleClicked);
     connect(lists_.searchBox, &QLineEdit::returnPressed, this, &ListCommands::search);
     addKeyboardCommands();
+    highlight_ = new MatchHighlightDelegate(lists_.files);
+    lists_.files->setItemDelegateForColumn(0, highlight_);
 }
 
 void ListCommands::addKeyboardCommands()
@@ -83,7 +85,9 @@ void ListCommands::fileEntered()
 
 void ListCommands::filesChanged()
 {
+    highlight_->setSearch(qs(runtime_.windowModel().searchText()));
     mirror_.update(runtime_.windowModel().files());
+    lists_.files->viewport()->update();
 }
 
 bool ListCommands::select(QTreeWidgetItem* item)

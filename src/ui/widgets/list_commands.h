@@ -10,6 +10,7 @@
 
 #include "ui/file_list.h"
 #include "ui/widgets/file_tree_mirror.h"
+#include "ui/widgets/match_highlight_delegate.h"
 #include "ui/widgets/window_menus.h"
 
 class QLineEdit;
@@ -64,6 +65,7 @@ private:
     WindowLists lists_;
     std::function<void()> help_;
     FileTreeMirror mirror_;
+    MatchHighlightDelegate* highlight_ = nullptr; // owned by the file list
     FileSelection selection_;
 };
 

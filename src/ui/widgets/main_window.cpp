@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSet>
 #include <QShortcut>
 #include <QStyle>
@@ -24,6 +25,7 @@
 #include "ui/widgets/progress_delegate.h"
 #include "ui/widgets/settings_dialog.h"
 #include "ui/widgets/sortable_item.h"
+#include "ui/widgets/status_strip.h"
 
 namespace vandry {
 
@@ -66,8 +68,12 @@ MainWindow::MainWindow(CopyRuntime& runtime, QWidget* parent) : QWidget(parent),
     createMenu();
     saveTemplateRects();
     // The template is the smallest size that shows everything; a first start opens roomier.
-    setMinimumSize(templateSize_);
-    resize(templateSize_ * 3 / 2);
+    const QSize smallest = templateSize_ + QSize(0, statusStrip_->sizeHint().height());
+    setMinimumSize(smallest);
+    QSize roomy = smallest * 3 / 2;
+    if (const QScreen* shown = screen())
+        roomy = roomy.boundedTo(shown->availableGeometry().size() * 9 / 10).expandedTo(smallest);
+    resize(roomy);
     placeControls();
     restoreWindowState();
 
@@ -97,6 +103,7 @@ void MainWindow::createControls()
     fileList_->sortByColumn(0, Qt::AscendingOrder);
     sortOnHeaderClick(neighbourList_);
     sortOnHeaderClick(taskList_);
+    statusStrip_ = new StatusStrip(runtime_.windowModel(), this);
     searchBox_ = new QLineEdit;
     searchBox_->setPlaceholderText(QStringLiteral("搜索文件名"));
     settingsButton_ = new QPushButton(style()->standardIcon(QStyle::SP_FileDialogDetailedView), QString());
@@ -196,9 +203,10 @@ QWidget* MainWindow::control(LayoutControl which) const
 
 void MainWindow::placeControls()
 {
-    // A window larger than its template (maximized, or stretched by a tiling window manager)
-    // gets the maximized layout; otherwise every control keeps its template rectangle.
-    const ControlRects placed = layoutControls(templateRects_, width(), height());
+    // The status line takes the bottom; the lists flow into the rest.
+    const int statusHeight = statusStrip_->sizeHint().height();
+    statusStrip_->setGeometry(0, height() - statusHeight, width(), statusHeight);
+    const ControlRects placed = layoutControls(templateRects_, width(), height() - statusHeight);
     for (std::size_t i = 0; i < placed.size(); ++i) {
         const Rect& r = placed[i];
         control(static_cast<LayoutControl>(i))->setGeometry(r.x, r.y, r.width, r.height);
@@ -293,6 +301,12 @@ void MainWindow::showTaskRow(QTreeWidgetItem* item, const TaskRow& row, const Ta
 void MainWindow::filesChanged()
 {
     lists_->filesChanged();
+    statusStrip_->refresh();
+}
+
+void MainWindow::statusChanged()
+{
+    statusStrip_->refresh();
 }
 
 void MainWindow::showLocalFileError(const std::string& path, const std::string& reason)

@@ -17,6 +17,7 @@ namespace vandry {
 
 class CopyRuntime;
 class ListCommands;
+class StatusStrip;
 
 // Command ids of the menu entries, as the tray menu and shortcuts also use them.
 enum class WindowCommand { Exit = 32772, Help = 32774, About = 32775 };
@@ -42,6 +43,7 @@ public:
     void loggingChanged(bool on) override;
     void tasksChanged() override;
     void filesChanged() override;
+    void statusChanged() override;
     void showLocalFileError(const std::string& path, const std::string& reason) override;
 
 protected:
@@ -62,6 +64,7 @@ private:
     QTreeWidget* neighbourList_ = nullptr;
     QTreeWidget* fileList_ = nullptr;
     QTreeWidget* taskList_ = nullptr;
+    StatusStrip* statusStrip_ = nullptr;
     QLineEdit* searchBox_ = nullptr;
     QPushButton* settingsButton_ = nullptr;
     QPushButton* aboutButton_ = nullptr;
