@@ -9,6 +9,7 @@ cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-build/screenshot.png}")
 search_out="${out%.png}-search.png"
 first_out="${out%.png}-first-start.png"
+nothing_out="${out%.png}-no-results.png"
 bash scripts/setup.sh >/dev/null
 bash scripts/build.sh release >/dev/null
 bin=build/release
@@ -57,6 +58,10 @@ for _ in $(seq 60); do
 done
 ctl 小明 download bob '\Holiday-Film.mkv' > /dev/null
 ctl 小明 download bob '\readme.txt' > /dev/null
+# More tasks in other states: one the user stopped, one whose file the sharer does not have.
+stopped=$(ctl 小明 download carol '\film-copy.mkv' | sed -n 's/.*task //p')
+ctl 小明 stop "$stopped" > /dev/null
+ctl 小明 download carol '\gone.bin' > /dev/null
 ctl 小明 browse bob > /dev/null
 sleep 6
 DISPLAY=$display import -window root "$out"
@@ -65,6 +70,10 @@ ctl 小明 search film > /dev/null
 sleep 1
 DISPLAY=$display import -window root "$search_out"
 echo "screenshot: $search_out"
+ctl 小明 search zebra > /dev/null || true
+sleep 3
+DISPLAY=$display import -window root "$nothing_out"
+echo "screenshot: $nothing_out"
 
 mkdir -p "$work/newuser"
 HOME="$work/newuser" DISPLAY=$display QT_QPA_PLATFORM=xcb "$bin/src/main/vandry" --home "$work/newuser/home" \

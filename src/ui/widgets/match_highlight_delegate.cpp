@@ -38,7 +38,9 @@ void MatchHighlightDelegate::paint(QPainter* painter, const QStyleOptionViewItem
     QStyleOptionViewItem item = option;
     initStyleOption(&item, index);
     const QString text = item.text;
-    const auto ranges = matchedRanges(text, words_);
+    // A notice in the list ("没有找到…") is no result: it carries no item id and stays plain.
+    const bool result = index.siblingAtColumn(0).data(Qt::UserRole).isValid();
+    const auto ranges = result ? matchedRanges(text, words_) : QList<QPair<int, int>>{};
     if (ranges.isEmpty()) {
         QStyledItemDelegate::paint(painter, option, index);
         return;
