@@ -98,6 +98,13 @@ void MainWindow::createControls()
     for (int visual = 0; visual < static_cast<int>(taskDisplayOrder().size()); ++visual)
         taskList_->header()->moveSection(taskList_->header()->visualIndex(taskDisplayOrder()[visual]), visual);
     taskList_->setItemDelegateForColumn(kTaskProgress, new ProgressDelegate(taskList_));
+    // "100%" stays readable on the bar: the column never gets narrower than that.
+    const int narrowestProgress = fontMetrics().horizontalAdvance(QStringLiteral("100%")) + 16;
+    connect(taskList_->header(), &QHeaderView::sectionResized, this,
+            [this, narrowestProgress](int column, int, int width) {
+                if (column == kTaskProgress && width < narrowestProgress)
+                    taskList_->header()->resizeSection(column, narrowestProgress);
+            });
     // Folders first, names in natural order, until the user picks another column.
     fileList_->setSortingEnabled(true);
     fileList_->sortByColumn(0, Qt::AscendingOrder);
