@@ -68,6 +68,12 @@ bool CopyRuntime::run()
         return false;
     }
     hashes_.load(hashTableFile());
+    shareWatcher_ = std::make_unique<ShareWatcher>([this] { rebuildShareIndex(); },
+                                                   [this](const std::string& line) {
+                                                       eventLog_.append(line + "\r\n");
+                                                       qWarning("%s", line.c_str());
+                                                   });
+    shareWatcher_->watch(copy_.settings().shareRoot);
     rebuildShareIndex();
     startLinks();
     windowModel_.start();
@@ -127,8 +133,11 @@ void CopyRuntime::stop()
 void CopyRuntime::settingsApplied(bool announceNickname, bool shareChanged)
 {
     applyRoots();
-    if (shareChanged)
+    if (shareChanged) {
+        if (shareWatcher_)
+            shareWatcher_->watch(copy_.settings().shareRoot);
         rebuildShareIndex();
+    }
     if (announceNickname)
         postToMainThread([this] { windowModel_.announceNow(); });
 }

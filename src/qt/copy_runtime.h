@@ -23,6 +23,7 @@
 #include "qt/qt_file_system.h"
 #include "qt/qt_profile_store.h"
 #include "qt/qt_socket_factory.h"
+#include "qt/share_watcher.h"
 #include "store/file_info_source.h"
 #include "store/resume_store.h"
 #include "store/share_hash_table.h"
@@ -127,6 +128,7 @@ private:
     bool stopping_ = false;
     // The share is walked on this thread; a rebuild asked for meanwhile runs when it is done.
     std::thread indexWalker_;
+    std::unique_ptr<ShareWatcher> shareWatcher_;
     bool indexWalkPending_ = false;
 };
 

@@ -43,6 +43,14 @@ encore=$(ctl bob search encore)
 grep -q '\\music\\live\\Encore.mp3' <<< "$encore" || fail "a file in a subfolder is found by its path: $encore"
 echo "search found the film at alice and at carol"
 
+# The share follows the disk: a file put into a new folder of alice's share is found by a search
+# within seconds (each search waits up to 3 s for answers), not at the next periodic rebuild.
+mkdir -p "$work/alice/share/new/deeper"
+echo "fresh" > "$work/alice/share/new/deeper/Zephyr-notes.txt"
+found_new() { ctl bob search zephyr | grep -q 'Zephyr-notes.txt'; }
+wait_for 6 found_new || fail "a file added to alice's share was not found: $(ctl bob search zephyr)"
+echo "a file added to the share was found at once"
+
 # alice is slow, so the download looks for more sources and takes carol on.
 task=$(ctl bob download alice '\Film-Alpha.bin' | awk '{print $NF}')
 wait_for 60 source_running "$task" carol || fail "carol did not become a source: $(ctl bob sources "$task")"
