@@ -32,12 +32,18 @@ CopyRuntime::CopyRuntime(const HomePaths& home, const FeedConfigOverrides& feedO
       streams_(resumeStore_), fileInfo_(resumeStore_),
       hashes_(fileInfo_, [this] { return copy_.settings().shareRoot; }),
       requestServices_(shareIndex_, hashes_, [this] { return copy_.settings().shareRoot; }),
-      windowModel_(copy_, eventLog_, *this, hashes_), commands_(copy_, windowModel_, [this] {
-          QMetaObject::invokeMethod(this, &CopyRuntime::stop, Qt::QueuedConnection);
-      })
+      windowModel_(copy_, eventLog_, *this, hashes_),
+      commands_(copy_, windowModel_,
+                [this] { QMetaObject::invokeMethod(this, &CopyRuntime::stop, Qt::QueuedConnection); }),
+      taskHistory_(home.stateDir.toStdString(), windowModel_.tasks(), windowModel_.listings(), hashes_, resumeStore_)
 {
     ticker_.setInterval(1000);
-    connect(&ticker_, &QTimer::timeout, this, [this] { windowModel_.tick(); });
+    connect(&ticker_, &QTimer::timeout, this, [this] {
+        windowModel_.tick();
+        // The history follows the task list within a second, so a crash forgets nothing; it is
+        // written only when a task came, went, or started or stopped running.
+        taskHistory_.save(false);
+    });
 }
 
 CopyRuntime::~CopyRuntime()
@@ -68,6 +74,13 @@ bool CopyRuntime::run()
         return false;
     }
     hashes_.load(hashTableFile());
+    // Tasks that were running start again once the copy is up.
+    taskHistory_.load([this](const HostIdentity& task) {
+        postToMainThread([this, task] {
+            if (const auto row = windowModel_.tasks().findRow(task))
+                commands_.resumeTask(*row);
+        });
+    });
     shareWatcher_ = std::make_unique<ShareWatcher>([this] { rebuildShareIndex(); },
                                                    [this](const std::string& line) {
                                                        eventLog_.append(line + "\r\n");
@@ -123,6 +136,7 @@ void CopyRuntime::stop()
     ticker_.stop();
     if (links_)
         links_->resetAllLinks();
+    taskHistory_.save(true);
     hashes_.save(hashTableFile());
     if (discovery_)
         discovery_->stopServerProbe();

@@ -29,6 +29,7 @@
 #include "store/share_hash_table.h"
 #include "store/share_index.h"
 #include "store/share_services.h"
+#include "tasks/task_history.h"
 #include "ui/copy_commands.h"
 #include "ui/main_window_model.h"
 #include "update/feed_config.h"
@@ -118,6 +119,7 @@ private:
     DroppingTransportSink transportSink_;
     MainWindowModel windowModel_;
     CopyCommands commands_;
+    TaskHistory taskHistory_;
     QtSocketFactory socketFactory_;
     QtEventLoop eventLoop_;
     NoDatagramConnector datagramConnector_;

@@ -133,4 +133,24 @@ bool syncFolder(const std::filesystem::path& folder)
     return synced;
 }
 
+bool replaceFileAtomically(const std::filesystem::path& file, ByteSpan bytes)
+{
+    auto temporary = file;
+    temporary += ".tmp";
+    std::error_code ec;
+    auto out = PosixFile::open(temporary, PosixFile::Mode::CreateWrite);
+    if (!out.isOpen() || !out.writeAt(0, bytes) || !out.sync()) {
+        std::filesystem::remove(temporary, ec);
+        return false;
+    }
+    out.close();
+    std::filesystem::rename(temporary, file, ec);
+    if (ec) {
+        std::filesystem::remove(temporary, ec);
+        return false;
+    }
+    syncFolder(file.parent_path().empty() ? "." : file.parent_path());
+    return true;
+}
+
 } // namespace vandry

@@ -52,4 +52,9 @@ private:
 // Makes a rename or unlink inside `folder` durable.
 bool syncFolder(const std::filesystem::path& folder);
 
+// Replaces `file` with `bytes`: written and synced beside it, then renamed over it, so that a
+// crash at any point leaves either the old file or the new one whole. False, with the old file
+// untouched, when any step fails.
+bool replaceFileAtomically(const std::filesystem::path& file, ByteSpan bytes);
+
 } // namespace vandry

@@ -144,22 +144,7 @@ void ShareHashTable::save(const std::filesystem::path& file) const
                       static_cast<unsigned>(entry.modified));
         text += hexEncode(entry.digest) + numbers + entry.path + "\r\n";
     }
-    // Written beside the old file and renamed over it, so a crash leaves one or the other whole.
-    auto temporary = file;
-    temporary += ".tmp";
-    std::error_code ec;
-    auto out = PosixFile::open(temporary, PosixFile::Mode::CreateWrite);
-    if (!out.isOpen() || !out.writeAt(0, asBytes(text)) || !out.sync()) {
-        std::filesystem::remove(temporary, ec);
-        return;
-    }
-    out.close();
-    std::filesystem::rename(temporary, file, ec);
-    if (ec) {
-        std::filesystem::remove(temporary, ec);
-        return;
-    }
-    syncFolder(file.parent_path().empty() ? "." : file.parent_path());
+    replaceFileAtomically(file, asBytes(text));
 }
 
 void ShareHashTable::storeDigest(const std::string& path, std::string_view digestHex, std::uint32_t size)

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/running_copy.h"
-#include "store/seeding_rows.h"
+#include "tasks/seeding_rows.h"
 #include "ui/main_window_model.h"
 
 namespace vandry {

@@ -17,11 +17,11 @@
 #include "link/link_environment.h"
 #include "link/link_table.h"
 #include "link/transfer_event_sink.h"
+#include "tasks/task_list.h"
+#include "tasks/task_scheduler.h"
 #include "ui/file_list.h"
 #include "ui/link_dump.h"
 #include "ui/neighbour_list.h"
-#include "ui/task_list.h"
-#include "ui/task_scheduler.h"
 
 namespace vandry {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "store/seed_table.h"
+#include "tasks/seed_table.h"
 
 using namespace vandry;
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "store/seeding_rows.h"
+#include "tasks/seeding_rows.h"
 
 using namespace vandry;
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ui/task_list.h"
+#include "tasks/task_list.h"
 
 using namespace vandry;
 

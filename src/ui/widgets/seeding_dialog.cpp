@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 #include <map>
 
-#include "store/seeding_rows.h"
+#include "tasks/seeding_rows.h"
 #include "ui/widgets/list_columns.h"
 
 namespace vandry {

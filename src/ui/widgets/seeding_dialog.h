@@ -7,7 +7,7 @@
 #include "common/clock.h"
 #include "discovery/neighbour_table.h"
 #include "link/link_records.h"
-#include "store/seed_table.h"
+#include "tasks/seed_table.h"
 
 class QLabel;
 class QPushButton;

@@ -5,7 +5,7 @@
 class QAction;
 class QMenu;
 
-#include "ui/task_list.h"
+#include "tasks/task_list.h"
 
 namespace vandry {
 

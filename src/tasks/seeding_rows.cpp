@@ -1,4 +1,4 @@
-#include "store/seeding_rows.h"
+#include "tasks/seeding_rows.h"
 
 #include "common/hex.h"
 

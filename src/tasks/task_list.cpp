@@ -1,4 +1,4 @@
-#include "ui/task_list.h"
+#include "tasks/task_list.h"
 
 #include <algorithm>
 #include <cstdio>

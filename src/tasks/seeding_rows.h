@@ -12,7 +12,7 @@
 #include "common/identity.h"
 #include "discovery/neighbour_table.h"
 #include "link/link_records.h"
-#include "store/seed_table.h"
+#include "tasks/seed_table.h"
 
 namespace vandry {
 

@@ -17,9 +17,9 @@
 #include "link/stream_table.h"
 #include "link/transfer_event.h"
 #include "store/listing_cache.h"
-#include "store/seed_table.h"
 #include "store/share_hash_table.h"
-#include "ui/task_list.h"
+#include "tasks/seed_table.h"
+#include "tasks/task_list.h"
 
 namespace vandry {
 

@@ -1,4 +1,4 @@
-#include "store/seed_table.h"
+#include "tasks/seed_table.h"
 
 #include <algorithm>
 #include <random>

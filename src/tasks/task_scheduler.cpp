@@ -1,4 +1,4 @@
-#include "ui/task_scheduler.h"
+#include "tasks/task_scheduler.h"
 
 #include <algorithm>
 
