@@ -6,6 +6,7 @@
 #include <QStyle>
 #include <QTreeWidget>
 
+#include "ui/widgets/shown_items.h"
 #include "ui/widgets/sortable_item.h"
 
 namespace vandry {
@@ -78,14 +79,7 @@ void FileTreeMirror::syncChildren(QTreeWidgetItem* parent, const std::vector<std
     QHash<std::int32_t, const FileItem*> listed;
     for (const auto& item : items)
         listed.insert(item->id, item.get());
-    for (auto it = shown.begin(); it != shown.end();) {
-        if (listed.contains(it.key())) {
-            ++it;
-            continue;
-        }
-        delete it.value();
-        it = shown.erase(it);
-    }
+    dropUnlisted(shown, listed);
     for (const auto& item : items) {
         if (QTreeWidgetItem* kept = shown.value(item->id)) {
             syncChildren(kept, item->children);

@@ -24,6 +24,7 @@
 #include "ui/widgets/list_commands.h"
 #include "ui/widgets/progress_delegate.h"
 #include "ui/widgets/settings_dialog.h"
+#include "ui/widgets/shown_items.h"
 #include "ui/widgets/sortable_item.h"
 #include "ui/widgets/status_strip.h"
 
@@ -260,14 +261,7 @@ void MainWindow::tasksChanged()
     QSet<QString> listed;
     for (const TaskRow& row : tasks.rows())
         listed.insert(qs(row[kTaskIdentity]));
-    for (auto it = shown.begin(); it != shown.end();) {
-        if (listed.contains(it.key())) {
-            ++it;
-            continue;
-        }
-        delete it.value();
-        it = shown.erase(it);
-    }
+    dropUnlisted(shown, listed);
     // Texts change under a sorted list: it sorts once, after all of them.
     const bool sorting = taskList_->isSortingEnabled();
     taskList_->setSortingEnabled(false);
