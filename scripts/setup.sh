@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git libssl-dev
   clang libclang-rt-14-dev clang-format llvm
-  qt6-base-dev qt6-httpserver-dev qt6-websockets-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev
+  qt6-base-dev qt6-httpserver-dev qt6-websockets-dev qt6-qpa-plugins qt6-translations-l10n libqt6svg6 libgl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   fonts-noto-cjk xvfb xauth imagemagick
   iproute2 openssl nginx-light curl

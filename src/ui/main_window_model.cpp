@@ -90,10 +90,21 @@ void MainWindowModel::taskEvent(const TransferEvent& report, EventType type)
 {
     // A copy: the link may reuse its report while the handler starts links of its own.
     const TransferEvent event = report;
+    const auto row = tasks_.findRow(event.taskId);
+    const bool wasFinished = row && tasks_.rows()[*row][kTaskState] == kStateFinished;
     tasks_.onTaskEvent(event, type);
     scheduler_.onTaskEvent(event, type);
-    if (view_)
-        view_->tasksChanged();
+    if (!view_)
+        return;
+    view_->tasksChanged();
+    const auto after = tasks_.findRow(event.taskId);
+    if (!after)
+        return;
+    const TaskRow& task = tasks_.rows()[*after];
+    if (!wasFinished && task[kTaskState] == kStateFinished)
+        view_->taskEnded(task[kTaskName], true, {});
+    else if (type == EventType::PeerFailed)
+        view_->taskEnded(task[kTaskName], false, event.text);
 }
 
 void MainWindowModel::localFileFailed(const std::string& path, const std::string& reason)

@@ -66,6 +66,9 @@ public:
     virtual void filesChanged() {}
     // Once a second: the status line and the uploads list have new figures.
     virtual void statusChanged() {}
+    // A download finished (`finished`) or its sharer refused it (`reason`): the window tells the
+    // desktop when it is hidden.
+    virtual void taskEnded(const std::string& /*name*/, bool /*finished*/, const std::string& /*reason*/) {}
 };
 
 // A file a neighbour is fetching from this copy.

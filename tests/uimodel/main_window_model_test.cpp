@@ -17,7 +17,12 @@ struct RecordingView final : MainWindowView {
     void loggingChanged(bool on) override { logging = on; }
     void tasksChanged() override {}
     void showLocalFileError(const std::string&, const std::string&) override {}
+    void taskEnded(const std::string& name, bool finished, const std::string& reason) override
+    {
+        ended.push_back(name + (finished ? " done" : " failed: " + reason));
+    }
     int refreshes = 0;
+    std::vector<std::string> ended;
     bool logging = false;
 };
 
@@ -143,4 +148,21 @@ TEST_F(MainWindowModelTest, StatusFiguresCountUploadsPerSecondAndTheServersSilen
     EXPECT_TRUE(model.statusFigures().serverReached);
     ticks(1);
     EXPECT_FALSE(model.statusFigures().serverReached); // a minute without the server's records
+}
+
+TEST_F(MainWindowModelTest, TheViewHearsOnceWhenADownloadFinishesAndWhenItsSharerRefusesIt)
+{
+    TaskRecord record;
+    record.localPath = "/dl/song.mp3";
+    HostIdentity task{};
+    task.fill(7);
+    model.tasks().addTaskRow(record, task, "h", kProgressNew, 0);
+    TransferEvent event;
+    event.taskId = task;
+    event.text = "No such file or directory";
+    model.taskEvent(event, EventType::PeerFailed);
+    event.text = "结束传输";
+    model.taskEvent(event, EventType::TransferEnded);
+    model.taskEvent(event, EventType::TransferEnded); // already finished: no second word
+    EXPECT_EQ(view.ended, (std::vector<std::string>{"song.mp3 failed: No such file or directory", "song.mp3 done"}));
 }

@@ -5,6 +5,7 @@
 #include <QFontMetrics>
 #include <QHash>
 #include <QHeaderView>
+#include <QImageReader>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -13,6 +14,7 @@
 #include <QSet>
 #include <QShortcut>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
@@ -27,6 +29,7 @@
 #include "ui/widgets/shown_items.h"
 #include "ui/widgets/sortable_item.h"
 #include "ui/widgets/status_strip.h"
+#include "ui/widgets/tray_icon.h"
 
 namespace vandry {
 
@@ -64,7 +67,14 @@ QTreeWidget* makeList(const std::vector<ListColumn>& columns, bool tree)
 MainWindow::MainWindow(CopyRuntime& runtime, QWidget* parent) : QWidget(parent), runtime_(runtime)
 {
     setWindowTitle(qs(kVersionText));
-    setWindowIcon(style()->standardIcon(QStyle::SP_DriveNetIcon));
+    // The program's own icon needs Qt's SVG support; without it, a stock one stands in.
+    const bool svg = QImageReader::supportedImageFormats().contains("svg");
+    setWindowIcon(svg ? QIcon(QStringLiteral(":/icons/vandry.svg")) : style()->standardIcon(QStyle::SP_DriveNetIcon));
+    tray_ = new TrayIcon(windowIcon(), this);
+    connect(tray_, &TrayIcon::showRequested, this, &MainWindow::bringToFront);
+    connect(tray_, &TrayIcon::helpRequested, this, [this] { runCommand(WindowCommand::Help); });
+    connect(tray_, &TrayIcon::aboutRequested, this, [this] { runCommand(WindowCommand::About); });
+    connect(tray_, &TrayIcon::exitRequested, this, [this] { runCommand(WindowCommand::Exit); });
     createControls();
     createMenu();
     saveTemplateRects();
@@ -347,9 +357,40 @@ bool MainWindow::openSettings()
 
 void MainWindow::bringToFront()
 {
+    tray_->setVisible(false);
     showNormal();
     raise();
     activateWindow();
+}
+
+bool MainWindow::hideToTray()
+{
+    if (!TrayIcon::available())
+        return false;
+    tray_->setVisible(true);
+    hide();
+    runtime_.windowModel().windowHidden();
+    return true;
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // Minimised, the window goes to the notification area; once the event is handled, since the
+    // window manager is still changing the window's state.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && TrayIcon::available())
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized())
+                hideToTray();
+        });
+}
+
+void MainWindow::taskEnded(const std::string& name, bool finished, const std::string& reason)
+{
+    if (!tray_->isVisible())
+        return;
+    tray_->notify(finished ? QStringLiteral("下载完成") : QStringLiteral("下载失败"),
+                  finished ? qs(name) : qs(name + "：" + reason));
 }
 
 namespace {
@@ -385,12 +426,15 @@ void MainWindow::saveWindowState()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    // Until the notification icon exists, closing the window is the way out: run the stop sequence.
+    // Closing hides the window to the notification area; on a desktop without one, closing is
+    // the way out: the stop sequence runs.
     if (!stopping_) {
         event->ignore();
-        runtime_.stop();
+        if (!hideToTray())
+            runtime_.stop();
         return;
     }
+    tray_->setVisible(false);
     saveWindowState();
     event->accept();
 }

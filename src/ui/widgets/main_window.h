@@ -18,6 +18,7 @@ namespace vandry {
 class CopyRuntime;
 class ListCommands;
 class StatusStrip;
+class TrayIcon;
 
 // Command ids of the menu entries, as the tray menu and shortcuts also use them.
 enum class WindowCommand { Exit = 32772, Help = 32774, About = 32775 };
@@ -44,10 +45,12 @@ public:
     void tasksChanged() override;
     void filesChanged() override;
     void statusChanged() override;
+    void taskEnded(const std::string& name, bool finished, const std::string& reason) override;
     void showLocalFileError(const std::string& path, const std::string& reason) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -56,6 +59,8 @@ private:
     void saveTemplateRects();
     void placeControls();
     void restoreWindowState();
+    // Into the notification area, when the desktop has one; false when it has none.
+    bool hideToTray();
     void saveWindowState();
     void showTaskRow(QTreeWidgetItem* item, const TaskRow& row, const TaskFigures* figures);
     QWidget* control(LayoutControl which) const;
@@ -65,6 +70,7 @@ private:
     QTreeWidget* fileList_ = nullptr;
     QTreeWidget* taskList_ = nullptr;
     StatusStrip* statusStrip_ = nullptr;
+    TrayIcon* tray_ = nullptr;
     QLineEdit* searchBox_ = nullptr;
     QPushButton* settingsButton_ = nullptr;
     QPushButton* aboutButton_ = nullptr;
