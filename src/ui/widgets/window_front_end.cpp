@@ -34,6 +34,9 @@ int runWindow(const LaunchOptions& options)
     }
 
     CopyRuntime runtime(home, options.feed);
+    // The copy quits through its stop sequence only: with the window in the notification area,
+    // closing the last dialog must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
     MainWindow window(runtime);
     QObject::connect(&guard, &InstanceGuard::activationRequested, &window, &MainWindow::bringToFront);
     QObject::connect(&runtime, &CopyRuntime::stopped, qApp, &QApplication::quit, Qt::QueuedConnection);
