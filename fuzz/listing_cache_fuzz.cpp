@@ -6,7 +6,7 @@
 
 #include "store/listing_cache.h"
 #include "store/listing_record.h"
-#include "ui/task_scheduler.h"
+#include "tasks/task_scheduler.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
