@@ -122,6 +122,11 @@ void TaskList::finishTransfer(TaskRow& row, const HostIdentity& task)
 
 void TaskList::updateProgress(const std::vector<TransferProgress>& transfers)
 {
+    // Figures of removed tasks go; those of the rest wait for this second's news.
+    std::erase_if(figures_, [this](const auto& entry) {
+        return std::none_of(rows_.begin(), rows_.end(),
+                            [&](const TaskRow& row) { return row[kTaskIdentity] == entry.first; });
+    });
     for (auto& [key, figures] : figures_) {
         figures.running = false;
         figures.bytesPerSecond = 0;
