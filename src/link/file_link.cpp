@@ -17,6 +17,10 @@ void FileLink::startLink(const LinkRequest& link)
     taskId_ = link.taskId;
     source_ = link.source.value_or(SourceInfo{});
     localFile_ = link.localFile;
+    if (request_.directory != 0) {
+        remoteRoot_ = request_.remotePath;
+        localRoot_ = request_.localPath;
+    }
     role_ = LinkRole::Requester;
     phase_ = LinkPhase::Connecting;
     // What the neighbour table knows now beats the record the task was started with.
@@ -93,6 +97,9 @@ void FileLink::resetLink()
     unsavedBytes_ = 0;
     lastSaveMs_.reset();
     requests_.reset();
+    dirMode_ = false;
+    remoteRoot_.clear();
+    localRoot_.clear();
     // An answer held for the old conversation must not reach the next one.
     heldRequest_.reset();
     answerTimer_->stop();
@@ -100,12 +107,15 @@ void FileLink::resetLink()
     reset();
 }
 
-void FileLink::onTransferEnd(bool)
+void FileLink::onTransferEnd(bool success)
 {
     // A sharer's transfer ends when the requester goes away.
     if (stream_.mode() == StreamMode::Read)
         return;
-    resetLink();
+    if (dirMode_)
+        onFolderFileEnd(success);
+    else
+        resetLink();
 }
 
 void FileLink::onFrameRefused(std::uint8_t, std::uint8_t)
@@ -135,10 +145,11 @@ bool FileLink::handleFrame(std::uint8_t type, std::uint8_t sub, MutableByteSpan 
         return onBlockMapFrame(sub, frame);
     case kFrameBlocks:
         return onBlocksFrame(sub, frame);
+    case kFrameFolder:
+        return onFolderFrame(sub, payload);
     case kFrameErrorReport:
         return onErrorReport(payload);
     default:
-        // Folder negotiation ('C') is not part of a file conversation.
         return false;
     }
 }

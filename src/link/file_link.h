@@ -3,7 +3,9 @@
 //
 // The side that opens the link is the requester, the other the sharer. The requester connects
 // (TCP, or the datagram transport when the neighbour is reachable only that way), says hello
-// ('A' 0), and on the acknowledgement ('A' 5) asks for its file ('B' 0). The sharer confines the
+// ('A' 0), and on the acknowledgement ('A' 5) asks for its file ('B' 0) or, for a folder task,
+// walks the sharer's folder tree first ('C', folder_negotiation.cpp) and then asks for each
+// listed file in turn on the same link. The sharer confines the
 // path to its share root and answers with the file's description ('B' 1) or, for a file below
 // 1024 bytes, the whole file ('B' 3). Then the requester sends its block map ('D' 0), the sharer
 // answers with what it offers ('D' 1), the requester's scheduler picks a range and fetches it
@@ -31,6 +33,7 @@
 #include "link/link_socket.h"
 #include "link/request_window.h"
 #include "link/transfer_event.h"
+#include "store/listing.h"
 
 namespace vandry {
 
@@ -40,7 +43,8 @@ enum class LinkPhase : std::uint8_t {
     Idle,
     Connecting,    // requester: waiting for the transport
     HelloSent,     // requester: waiting for 'A' 5
-    Requesting,    // requester: 'B' 0 sent, waiting for 'B' 1 or 'B' 3
+    Requesting,    // requester: 'B' 0 or 'C' 0 sent, waiting for 'B' 1, 'B' 3 or 'C' 1
+    Negotiating,   // requester: walking the sharer's folder tree ('C' 2 to 'C' 5)
     Fetching,      // requester: stream open for writing, exchanging maps and blocks
     AwaitingHello, // sharer: connection accepted
     Greeted,       // sharer: hello acknowledged, waiting for a file request
@@ -96,6 +100,10 @@ private:
     void connectTo(const NeighbourRecord& neighbour, bool viaDatagram);
     // `success` matters only to a folder task, which records the file; a file task ends either way.
     void onTransferEnd(bool success);
+    // Folder task: records a finished file and asks for the next listed one, or ends the link
+    // when none is left.
+    void onFolderFileEnd(bool success);
+    void fetchNextFile();
     bool handleFrame(std::uint8_t type, std::uint8_t sub, MutableByteSpan frame);
 
     // Handshake (link_handshake.cpp).
@@ -119,6 +127,20 @@ private:
     bool onFileAccepted(ByteSpan payload);
     bool onSmallFile(ByteSpan payload);
     void refuseLocalFile(const std::string& reason);
+
+    // Folder negotiation (folder_negotiation.cpp).
+    bool onFolderFrame(std::uint8_t sub, ByteSpan payload);
+    bool serveFolderStart(ByteSpan payload);
+    bool serveNextFolder();
+    bool serveFolderListing(ByteSpan payload);
+    bool onFolderAccepted();
+    bool onFolderName(ByteSpan payload);
+    bool onFolderListing(ByteSpan payload);
+    void sendFolderText(std::uint8_t sub, const std::string& text);
+    void sendRequestRecord(std::uint8_t type, std::uint8_t sub);
+    bool reportRefusedNames(ByteSpan listing);
+    bool reportRefusedName(std::string_view name);
+    bool skipFileAlreadyHere(const FileInfoBlock& info);
 
     // Block exchange (block_exchange_link.cpp).
     bool onBlockMapFrame(std::uint8_t sub, ByteSpan frame);
@@ -160,6 +182,12 @@ private:
     std::optional<FrameHeader> heldRequest_;
     std::unique_ptr<Timer> answerTimer_;
     std::unique_ptr<Timer> requestDeadline_;
+    // Folder task (requester): set once the sharer accepted the walk; the task's folders.
+    bool dirMode_ = false;
+    std::string remoteRoot_;
+    std::string localRoot_;
+    // Sharer: the folders a folder download still has to ask for.
+    DirectoryQueue directories_;
 };
 
 } // namespace vandry

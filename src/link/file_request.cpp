@@ -181,6 +181,12 @@ bool FileLink::onSmallFile(ByteSpan payload)
 // The user learns why, the sharer gets an error report, and the transfer ends.
 void FileLink::refuseLocalFile(const std::string& reason)
 {
+    // In a folder task one file's failure ends that file only: the sharer is not told (its error
+    // report would end the link) and the user reads it in the task's state, not a message box.
+    if (dirMode_) {
+        markTrxferException(kReportWriteFailed.withText(reason));
+        return;
+    }
     const auto conversation = conversation_;
     env_.events.localFileFailed(request_.localPath, reason);
     if (conversation == conversation_ && reportAndContinue(kReportServeFailed.withText(reason)))

@@ -64,6 +64,14 @@ inline constexpr std::uint8_t kSubMapAnswer = 1;
 inline constexpr std::uint8_t kSubBlockRequest = 0;
 inline constexpr std::uint8_t kSubBlockData = 1;
 inline constexpr std::uint8_t kSubErrorReport = 0;
+// Folder negotiation ('C'): the requester starts (0), asks for the next folder (2) and for a
+// folder's listing (4); the sharer accepts (1), names the folder (3) and lists it (5).
+inline constexpr std::uint8_t kSubFolderStart = 0;
+inline constexpr std::uint8_t kSubFolderAccepted = 1;
+inline constexpr std::uint8_t kSubFolderNext = 2;
+inline constexpr std::uint8_t kSubFolderName = 3;
+inline constexpr std::uint8_t kSubFolderList = 4;
+inline constexpr std::uint8_t kSubFolderListing = 5;
 
 // Blocks asked for by one data request at most: their answer fills one frame (63 x 1024 bytes
 // and the header stay below 65535). A sharer that keeps to one answer of `count` blocks per

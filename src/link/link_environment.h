@@ -21,6 +21,15 @@
 namespace vandry {
 
 class FileLink;
+class ListingCache;
+class ShareHashTable;
+
+// What folder downloads keep: the listings received for each folder task, and the digests known
+// of local files (to skip files already here). Without them a link takes no folder task.
+struct FolderTaskTables {
+    ListingCache* listings = nullptr;
+    ShareHashTable* hashes = nullptr;
+};
 
 // The share root is what peers may read: a full local path; empty refuses everything. Where a
 // download is written is the task's own local path, which only this side ever chooses.
@@ -47,6 +56,7 @@ struct LinkEnvironment {
     const TransferRoots& roots;
     EventLoop& loop;
     UploadPacer& uploads;
+    FolderTaskTables folders;
     // Session tags; the product uses a seeded engine, tests a fixed sequence.
     std::function<std::uint32_t()> random;
 };

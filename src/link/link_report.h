@@ -72,6 +72,9 @@ constexpr ReportAction reportAction(std::uint8_t code)
 inline constexpr LinkReport kReportPreparing{"准备传输", 0x10, EventType::Status};
 inline constexpr LinkReport kReportNegotiating{"目录协商", 0x10, EventType::Status};
 inline constexpr LinkReport kReportQueryDone{"查询完成", 0x12, EventType::Status};
+// Raised with the refused name: a folder's listing named a file or folder that cannot be placed
+// inside the task's local folder. The rest of the folder goes on.
+inline constexpr LinkReport kReportNameRefused{"拒绝不安全的名称", 0x10, EventType::Status};
 inline constexpr LinkReport kReportWriteFailed{"文件写错误", 0x12, EventType::Status};
 inline constexpr LinkReport kReportPeerReadFailed{"对端读错误", 0x12, EventType::Status};
 inline constexpr LinkReport kReportSyncFailed{"同步失败", 0x03, EventType::Status};

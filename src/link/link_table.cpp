@@ -22,6 +22,7 @@ LinkTable::LinkTable(LinkTableContext context)
           roots_,
           context_.loop,
           uploads_,
+          context_.folders,
           context_.random,
       },
       listener_(context_.sockets, context_.loop,

@@ -34,6 +34,7 @@ struct LinkTableContext {
     std::function<std::uint32_t()> random;
     // Bytes per second the links may upload together; unlimited when empty or not positive.
     std::function<int()> uploadLimit = {};
+    FolderTaskTables folders = {};
 };
 
 // One slot as the link dump shows it.

@@ -103,7 +103,8 @@ void CopyRuntime::startLinks()
     auto engine = std::make_shared<std::mt19937>(seed());
     links_ = std::make_unique<LinkTable>(LinkTableContext{
         socketFactory_, noDatagramLinks, datagramConnector_, clock_, eventLoop_, copy_.neighbours(), streams_,
-        eventLog_, windowModel_, [engine] { return (*engine)(); }, [this] { return copy_.settings().uploadLimit; }});
+        eventLog_, windowModel_, [engine] { return (*engine)(); }, [this] { return copy_.settings().uploadLimit; },
+        FolderTaskTables{&windowModel_.listings(), &hashes_}});
     applyRoots();
     if (!links_->startListening())
         qWarning("cannot listen for transfers on any TCP port");

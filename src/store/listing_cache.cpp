@@ -28,7 +28,7 @@ std::string collapseDoubleSlashes(std::string_view path)
 // Where a listed file goes locally; nothing when the sharer's names would lead out of the folder.
 std::optional<std::string> localFilePath(const std::string& localBase, std::string_view tail, const std::string& name)
 {
-    if (!isPlainName(name) || !isPlainWireFolder(tail))
+    if (!isSafeListedName(name) || !isSafeListedFolder(tail))
         return std::nullopt;
     return collapseDoubleSlashes(localBase + wireToLocalPath(tail) + name);
 }
@@ -36,7 +36,7 @@ std::optional<std::string> localFilePath(const std::string& localBase, std::stri
 // The header's folder below the remote base; nothing when the header does not reach that far.
 std::optional<std::string> tailBelow(const std::string& header, const std::string& remoteBase)
 {
-    if (header.size() < remoteBase.size())
+    if (!header.starts_with(remoteBase))
         return std::nullopt;
     return header.substr(remoteBase.size());
 }
@@ -122,17 +122,19 @@ bool ListingCache::nextFile(const HostIdentity& task, TaskRecord& record, const 
     auto* slot = slotOf(task);
     bool found = false;
     if (slot) {
-        std::string folder, tail;
+        std::string folder;
+        // Files under a header outside the task's remote folder have no place locally.
+        std::optional<std::string> tail = std::string{};
         auto& bytes = slot->bytes;
         forEachListingRecord(bytes, [&](std::size_t offset, const ListingRecord& entry) {
             if (entry.isHeader()) {
                 folder = entry.name;
-                tail = tailBelow(entry.name, remoteBase).value_or(std::string{});
+                tail = tailBelow(entry.name, remoteBase);
                 return true;
             }
-            if (!entry.isFile() || (entry.mark & kMarkDone) || (skipHandedOut && entry.mark == kMarkHandedOut))
+            if (!entry.isFile() || (entry.mark & kMarkDone) || (skipHandedOut && entry.mark == kMarkHandedOut) || !tail)
                 return true;
-            const auto localPath = localFilePath(localBase, tail, entry.name);
+            const auto localPath = localFilePath(localBase, *tail, entry.name);
             if (!localPath)
                 return true;
             setMark(bytes, offset, kMarkHandedOut);

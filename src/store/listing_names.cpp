@@ -1,5 +1,7 @@
 #include "store/listing_names.h"
 
+#include "common/text.h"
+
 namespace vandry {
 
 bool isPlainName(std::string_view name)
@@ -18,6 +20,16 @@ bool isPlainWireFolder(std::string_view wire)
         wire = separator == std::string_view::npos ? std::string_view{} : wire.substr(separator + 1);
     }
     return true;
+}
+
+bool isSafeListedName(std::string_view name)
+{
+    return isPlainName(name) && validUtf8(name) == name;
+}
+
+bool isSafeListedFolder(std::string_view wire)
+{
+    return isPlainWireFolder(wire) && validUtf8(wire) == wire;
 }
 
 } // namespace vandry

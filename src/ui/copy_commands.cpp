@@ -49,18 +49,20 @@ DownloadOutcome CopyCommands::download(const std::string& neighbour, std::string
     }
     if (remotePath.empty() || remotePath.front() != '\\')
         remotePath.insert(remotePath.begin(), '\\');
-    const std::string name = wireFileName(remotePath);
-    if (name.empty()) {
-        outcome.error = "\"" + remotePath + "\" names a folder; folder downloads come with a later version";
-        return outcome;
-    }
-    if (localPath.empty() && !isPlainName(name)) {
+    // A path ending in "\\" names a folder: the whole tree below it is downloaded.
+    const bool folder = remotePath.back() == '\\';
+    const std::string name =
+        folder ? wireFileName(remotePath.substr(0, remotePath.size() - 1)) : wireFileName(remotePath);
+    if (localPath.empty() && !isPlainName(name) && !(folder && remotePath == "\\")) {
         outcome.error = "\"" + name + "\" cannot be saved under that name; give a local path";
         return outcome;
     }
     TaskRecord record;
+    record.directory = folder ? 1 : 0;
     record.remotePath = remotePath;
     record.localPath = localPath.empty() ? copy_.settings().downloadRoot + name : localPath;
+    if (folder && !record.localPath.empty() && record.localPath.back() != '/')
+        record.localPath += '/';
     return downloadTo(record, copy_.neighbours().at(*slot).host);
 }
 

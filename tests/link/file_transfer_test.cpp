@@ -80,6 +80,7 @@ protected:
     std::string shared(const TestCopy& copy, const std::string& name, std::size_t size)
     {
         const std::string path = copy.links.roots().shareRoot + "/" + name;
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
         writeFile(path, pattern(0, size));
         return path;
     }
@@ -345,3 +346,88 @@ TEST_F(FileTransferTest, AnAnswerHeldWhenTheLinkResetsIsDropped)
 }
 
 } // namespace
+
+class FolderDownloadTest : public FileTransferTest {
+protected:
+    // The sharer's tree below "album": files of every size class, an empty file, nested folders.
+    void shareTree()
+    {
+        for (const auto& [name, size] : kTree)
+            shared(*sharer, name, size);
+    }
+    void downloadFolder(const std::string& remote, const std::string& localFolder)
+    {
+        LinkRequest request;
+        request.peer = requester->peerInfoOf(*sharer);
+        request.request.directory = 1;
+        request.request.remotePath = remote;
+        request.request.localPath = localFolder;
+        request.taskId = task;
+        requester->links.openLink(request);
+    }
+    // The remote paths of the files the requester asked for, on its last connection.
+    std::vector<std::string> filesAskedFor() const
+    {
+        std::vector<std::string> asked;
+        for (const auto& frame : parseFrames(network.sentFrom(kRequesterAddress).back())) {
+            if (frame.header.type == 'B' && frame.header.sub == 0) {
+                ByteReader in(frame.payload);
+                asked.push_back(parseTaskRecord(in)->remotePath);
+            }
+        }
+        return asked;
+    }
+    static inline const std::vector<std::pair<std::string, std::size_t>> kTree = {
+        {"album/a.bin", 500},       {"album/b.bin", 300 * 1024 + 7}, {"album/cd1/c.bin", 5000},
+        {"album/cd1/empty.bin", 0}, {"album/cd1/deep/d.bin", 1024},  {"other.bin", 2000},
+    };
+};
+
+TEST_F(FolderDownloadTest, TheWholeTreeArrivesOnOneLinkAndFilesAlreadyHereAreNotFetchedAgain)
+{
+    shareTree();
+    downloadFolder("\\album\\", local("album/"));
+    ASSERT_TRUE(network.pump());
+    for (const auto& [name, size] : kTree) {
+        if (name.starts_with("album/")) {
+            EXPECT_EQ(readFile(local(name)), pattern(0, size)) << name;
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(local("other.bin")));
+    EXPECT_EQ(network.sentFrom(kRequesterAddress).size(), 1u);
+    EXPECT_EQ(filesAskedFor().size(), 4u);
+    int done = 0;
+    EXPECT_EQ(requester->listings.progress(task, &done), 100);
+    EXPECT_EQ(done, 4);
+    EXPECT_EQ(requester->linkOf(task), nullptr);
+
+    // A second walk of the same task is refused within 20 s; later it fetches only what is missing.
+    std::filesystem::remove(local("album/cd1/c.bin"));
+    downloadFolder("\\album\\", local("album/"));
+    ASSERT_TRUE(network.pump());
+    EXPECT_TRUE(filesAskedFor().empty());
+    EXPECT_FALSE(std::filesystem::exists(local("album/cd1/c.bin")));
+    clock.advanceSeconds(21);
+    downloadFolder("\\album\\", local("album/"));
+    ASSERT_TRUE(network.pump());
+    EXPECT_EQ(filesAskedFor(), std::vector<std::string>{"\\album\\cd1\\c.bin"});
+    EXPECT_EQ(readFile(local("album/cd1/c.bin")), pattern(0, 5000));
+}
+
+TEST_F(FolderDownloadTest, NamesThatCannotBeLocalAreRefusedAndReportedAndTheRestArrives)
+{
+    shared(*sharer, "album/good.bin", 3000);
+    shared(*sharer, "album/back\\slash.bin", 100);
+    shared(*sharer, "album/bad\xff.bin", 100);
+    shared(*sharer, "album/sub\\dir/inside.bin", 100);
+    downloadFolder("\\album\\", local("album/"));
+    ASSERT_TRUE(network.pump());
+    EXPECT_EQ(readFile(local("album/good.bin")), pattern(0, 3000));
+    EXPECT_EQ(filesAskedFor(), std::vector<std::string>{"\\album\\good.bin"});
+    int refused = 0;
+    for (const auto& recorded : requester->sink.events)
+        refused += recorded.event.text.starts_with("拒绝不安全的名称") ? 1 : 0;
+    EXPECT_GE(refused, 2);
+    // Nothing landed beside the task's folder.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(local("album")), {}), 1);
+}

@@ -12,7 +12,10 @@
 #include "common/event_loop.h"
 #include "link/link_table.h"
 #include "link_socket_fakes.h"
+#include "store/file_info_source.h"
+#include "store/listing_cache.h"
 #include "store/resume_store.h"
+#include "store/share_hash_table.h"
 
 namespace vandry::testing {
 
@@ -94,6 +97,11 @@ inline HostIdentity identityOf(std::uint8_t seed)
     return id;
 }
 
+// Digests of local files are never known: folder tasks judge files already here by size.
+struct UnknownFileInfo final : FileInfoSource {
+    std::optional<FileInfoBlock> fileInfo(const std::string&, bool) override { return std::nullopt; }
+};
+
 // One copy: the tables its links need, built over the given sockets, with its state (resume
 // records, event log) in `home`.
 class TestCopy {
@@ -102,7 +110,8 @@ public:
              const std::filesystem::path& home)
         : sockets_(std::move(sockets)), neighbours(clock, hostRecord(address, seed)), resume(home / "resume"),
           streams(resume), links({*sockets_, datagrams, connector, clock, loop, neighbours, streams, log, sink,
-                                  [] { return std::uint32_t{0x5A5A1234}; }, [this] { return uploadLimit; }})
+                                  [] { return std::uint32_t{0x5A5A1234}; }, [this] { return uploadLimit; },
+                                  FolderTaskTables{&listings, &hashes}})
     {
         std::filesystem::create_directories(home);
         log.open(home / "EVT.TXT");
@@ -173,6 +182,9 @@ public:
     NoDatagramConnector connector;
     ManualEventLoop loop;
     int uploadLimit = -1; // bytes per second
+    ListingCache listings;
+    UnknownFileInfo noFileInfo;
+    ShareHashTable hashes{noFileInfo, [] { return std::string(); }};
     LinkTable links;
 };
 

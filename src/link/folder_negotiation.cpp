@@ -1,0 +1,226 @@
+// Folder negotiation ('C'): before a folder task fetches any file, the requester walks the
+// sharer's folder tree. The sharer queues every folder below the one asked for and names them one
+// at a time; the requester asks for each one's listing and keeps it in the task's listing cache.
+// When the sharer's queue is empty the requester fetches the listed files one after another on
+// the same link.
+
+#include <algorithm>
+
+#include "common/text.h"
+#include "discovery/request_server.h"
+#include "link/file_link.h"
+#include "link/share_path.h"
+#include "store/listing_cache.h"
+#include "store/listing_names.h"
+#include "store/listing_record.h"
+
+namespace vandry {
+
+namespace {
+
+// A new walk of the same task within this many seconds of the last one ends the link instead.
+constexpr std::int64_t kNegotiationSpacingSeconds = 20;
+
+// The text of a 'C' 3 answer: up to its zero, or the whole payload without one.
+std::string folderText(ByteSpan payload)
+{
+    const auto zero = std::find(payload.begin(), payload.end(), std::uint8_t{0});
+    return std::string(payload.begin(), zero);
+}
+
+} // namespace
+
+bool FileLink::onFolderFrame(std::uint8_t sub, ByteSpan payload)
+{
+    switch (sub) {
+    case kSubFolderStart:
+        return serveFolderStart(payload);
+    case kSubFolderAccepted:
+        return onFolderAccepted();
+    case kSubFolderNext:
+        return serveNextFolder();
+    case kSubFolderName:
+        return onFolderName(payload);
+    case kSubFolderList:
+        return serveFolderListing(payload);
+    case kSubFolderListing:
+        return onFolderListing(payload);
+    default:
+        return false;
+    }
+}
+
+void FileLink::sendFolderText(std::uint8_t sub, const std::string& text)
+{
+    const auto payload = sendPayload();
+    const std::size_t length = std::min(text.size(), payload.size() - 1);
+    std::copy_n(text.begin(), length, payload.begin());
+    payload[length] = 0;
+    sendFrame(length + 1, kFrameFolder, sub);
+}
+
+void FileLink::sendRequestRecord(std::uint8_t type, std::uint8_t sub)
+{
+    const auto record = encodeTaskRecord(request_);
+    std::copy(record.begin(), record.end(), sendPayload().begin());
+    sendFrame(record.size(), type, sub);
+}
+
+// Sharer side. Every folder handed out is a wire path below the share root; listings are built
+// from the share only.
+
+bool FileLink::serveFolderStart(ByteSpan payload)
+{
+    if (role_ != LinkRole::Sharer || (phase_ != LinkPhase::Greeted && phase_ != LinkPhase::Serving))
+        return false;
+    ByteReader in(payload);
+    const auto record = parseTaskRecord(in);
+    if (!record)
+        return false;
+    stream_.close();
+    phase_ = LinkPhase::Serving;
+    const auto folder = resolveSharedFolder(record->remotePath, env_.roots.shareRoot);
+    if (!folder.ok()) {
+        refuseRequest(accessErrorText(folder.error));
+        return true;
+    }
+    sendFolderText(kSubFolderAccepted,
+                   directories_.nextQueuedDirectory(record->remotePath, true, env_.roots.shareRoot));
+    return true;
+}
+
+bool FileLink::serveNextFolder()
+{
+    if (role_ != LinkRole::Sharer || phase_ != LinkPhase::Serving)
+        return false;
+    sendFolderText(kSubFolderName, directories_.nextQueuedDirectory({}, false, env_.roots.shareRoot));
+    return true;
+}
+
+bool FileLink::serveFolderListing(ByteSpan payload)
+{
+    if (role_ != LinkRole::Sharer || phase_ != LinkPhase::Serving)
+        return false;
+    ByteReader in(payload);
+    const auto record = parseTaskRecord(in);
+    if (!record)
+        return false;
+    const std::string wirePath = collapseDoubleSeparators(record->remotePath);
+    const auto folder = resolveSharedFolder(wirePath, env_.roots.shareRoot);
+    // A folder that went away meanwhile is listed empty; the walk goes on.
+    std::vector<std::uint8_t> listing;
+    if (folder.ok())
+        listing = buildListing(wirePath, folder.path, kLinkListingCapacity, true, nullptr, env_.roots.shareRoot);
+    std::copy(listing.begin(), listing.end(), sendPayload().begin());
+    sendFrame(listing.size(), kFrameFolder, kSubFolderListing);
+    return true;
+}
+
+// Requester side.
+
+bool FileLink::onFolderAccepted()
+{
+    ListingCache* listings = env_.folders.listings;
+    if (role_ != LinkRole::Requester || phase_ != LinkPhase::Requesting || request_.directory == 0 || !listings ||
+        !env_.folders.hashes)
+        return false;
+    if (!reportAndContinue(kReportNegotiating))
+        return true;
+    const std::int64_t now = env_.transports.clock.nowSeconds();
+    if (listings->findCacheSlot(taskId_) >= 0) {
+        if (listings->refreshed(taskId_) > now - kNegotiationSpacingSeconds) {
+            resetLink();
+            return true;
+        }
+        listings->remove(taskId_, true);
+    } else if (listings->append(taskId_, {}, 0) < 0) {
+        failLink(kReportWriteFailed);
+        return true;
+    }
+    listings->setRefreshed(taskId_, now);
+    dirMode_ = true;
+    phase_ = LinkPhase::Negotiating;
+    sendRequestRecord(kFrameFolder, kSubFolderNext);
+    return true;
+}
+
+bool FileLink::onFolderName(ByteSpan payload)
+{
+    if (role_ != LinkRole::Requester || phase_ != LinkPhase::Negotiating)
+        return false;
+    // Only the bare zero says the queue is empty; any longer answer names a folder.
+    if (payload.size() == 1) {
+        markTrxferException(kReportQueryDone);
+        return true;
+    }
+    const std::string folder = folderText(payload);
+    if (folder.size() >= TaskRecord::kPathSize || !isSafeListedFolder(folder) || !folder.starts_with(remoteRoot_)) {
+        if (reportRefusedName(folder))
+            sendRequestRecord(kFrameFolder, kSubFolderNext);
+        return true;
+    }
+    request_.remotePath = collapseDoubleSeparators(folder);
+    request_.localPath = localRoot_;
+    sendRequestRecord(kFrameFolder, kSubFolderList);
+    return true;
+}
+
+bool FileLink::onFolderListing(ByteSpan payload)
+{
+    if (role_ != LinkRole::Requester || phase_ != LinkPhase::Negotiating)
+        return false;
+    // Stored marked for a check against the disk: files already here are not fetched again.
+    if (env_.folders.listings->append(taskId_, payload, 1) < 0) {
+        failLink(kReportWriteFailed);
+        return true;
+    }
+    if (reportRefusedNames(payload))
+        sendRequestRecord(kFrameFolder, kSubFolderNext);
+    return true;
+}
+
+bool FileLink::reportRefusedName(std::string_view name)
+{
+    const std::string text = std::string(kReportNameRefused.text) + ": " + escapeControlCharacters(validUtf8(name));
+    return reportAndContinue(kReportNameRefused.withText(text));
+}
+
+// Reports each name the listing holds that could not be placed inside the task's folder; false
+// when a report ended the conversation.
+bool FileLink::reportRefusedNames(ByteSpan listing)
+{
+    bool going = true;
+    forEachListingRecord(listing, [&](std::size_t, const ListingRecord& record) {
+        const bool safe = record.isHeader() ? isSafeListedFolder(record.name) && record.name.starts_with(remoteRoot_)
+                                            : isSafeListedName(record.name);
+        if (!safe)
+            going = reportRefusedName(record.name);
+        return going;
+    });
+    return going;
+}
+
+void FileLink::onFolderFileEnd(bool success)
+{
+    source_ = {};
+    stream_.close();
+    ListingCache& listings = *env_.folders.listings;
+    if (success)
+        listings.markFileDone(taskId_, request_);
+    // After a walk, files already here from an earlier one are marked done and not fetched again.
+    listings.reconcile(taskId_, localRoot_, remoteRoot_, *env_.folders.hashes);
+    fetchNextFile();
+}
+
+void FileLink::fetchNextFile()
+{
+    ListingCache& listings = *env_.folders.listings;
+    if (!listings.nextFile(taskId_, request_, localRoot_, remoteRoot_, true, true)) {
+        resetLink();
+        return;
+    }
+    phase_ = LinkPhase::Requesting;
+    sendRequestRecord(kFrameFile, kSubFileRequest);
+}
+
+} // namespace vandry
