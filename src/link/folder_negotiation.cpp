@@ -5,6 +5,7 @@
 // the same link.
 
 #include <algorithm>
+#include <filesystem>
 
 #include "common/text.h"
 #include "discovery/request_server.h"
@@ -17,9 +18,6 @@
 namespace vandry {
 
 namespace {
-
-// A new walk of the same task within this many seconds of the last one ends the link instead.
-constexpr std::int64_t kNegotiationSpacingSeconds = 20;
 
 // The text of a 'C' 3 answer: up to its zero, or the whole payload without one.
 std::string folderText(ByteSpan payload)
@@ -128,7 +126,7 @@ bool FileLink::onFolderAccepted()
         return true;
     const std::int64_t now = env_.transports.clock.nowSeconds();
     if (listings->findCacheSlot(taskId_) >= 0) {
-        if (listings->refreshed(taskId_) > now - kNegotiationSpacingSeconds) {
+        if (listings->refreshed(taskId_) > now - kFolderWalkSpacingSeconds) {
             resetLink();
             return true;
         }
@@ -160,7 +158,10 @@ bool FileLink::onFolderName(ByteSpan payload)
         return true;
     }
     request_.remotePath = collapseDoubleSeparators(folder);
-    request_.localPath = localRoot_;
+    request_.localPath = localRoot_ + wireToLocalPath(std::string_view(folder).substr(remoteRoot_.size()));
+    // Folders are made as they are named, so that empty ones arrive too.
+    std::error_code ignored;
+    std::filesystem::create_directories(request_.localPath, ignored);
     sendRequestRecord(kFrameFolder, kSubFolderList);
     return true;
 }

@@ -217,7 +217,7 @@ void ListingCache::reconcile(const HostIdentity& task, const std::string& localB
     });
 }
 
-int ListingCache::progress(const HostIdentity& task, int* doneCount) const
+int ListingCache::progress(const HostIdentity& task, int* doneCount, int* totalCount) const
 {
     int total = 0, done = 0;
     if (const auto* slot = slotOf(task)) {
@@ -231,6 +231,8 @@ int ListingCache::progress(const HostIdentity& task, int* doneCount) const
     }
     if (doneCount)
         *doneCount = done;
+    if (totalCount)
+        *totalCount = total;
     return total == 0 ? 0 : done * 100 / total;
 }
 

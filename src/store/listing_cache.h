@@ -23,6 +23,9 @@ namespace vandry {
 
 class ShareHashTable;
 
+// A folder task walks its sharer's folder at most once in this many seconds.
+inline constexpr std::int64_t kFolderWalkSpacingSeconds = 20;
+
 class ListingCache {
 public:
     static constexpr std::size_t kSlots = 128;
@@ -51,8 +54,9 @@ public:
     // with the listed size (and digest, when the hash table knows it), every other file pending.
     void reconcile(const HostIdentity& task, const std::string& localBase, const std::string& remoteBase,
                    ShareHashTable& hashes);
-    // Percent of the non-empty files done; `doneCount` (when given) receives how many are done.
-    int progress(const HostIdentity& task, int* doneCount) const;
+    // Percent of the non-empty files done; `doneCount` and `totalCount` (when given) receive how
+    // many are done and how many there are.
+    int progress(const HostIdentity& task, int* doneCount, int* totalCount = nullptr) const;
 
     ByteSpan buffer(const HostIdentity& task) const;
     // Allocated room of the task's buffer; it grows in steps of kGrowthStep.

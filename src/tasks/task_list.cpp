@@ -93,6 +93,12 @@ void TaskList::applyEvent(TaskRow& row, const TransferEvent& event, EventType ty
     case EventType::FileOpened:
         row[kTaskState] = std::string(kStateTransferring);
         row[kTaskInfo] = event.text;
+        // A folder task says which of its files it is on: "(3/12) /path/of/the/file".
+        if (isDirectoryTask(row) && folderProgress_) {
+            const FolderProgress folder = folderProgress_(event.taskId);
+            row[kTaskInfo] = "(" + std::to_string(std::min(folder.doneFiles + 1, folder.totalFiles)) + "/" +
+                             std::to_string(folder.totalFiles) + ") " + event.text;
+        }
         return;
     case EventType::TransferEnded:
         finishTransfer(row, event.taskId);

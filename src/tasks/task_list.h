@@ -91,6 +91,7 @@ std::string remainingTimeText(const TaskFigures& figures);
 struct FolderProgress {
     int percent = 0;
     int doneFiles = 0;
+    int totalFiles = 0;
 };
 
 class TaskList {

@@ -5,6 +5,7 @@
 #include "common/hex.h"
 #include "discovery/control_datagram.h"
 #include "link/link_records.h"
+#include "store/listing_cache.h"
 
 namespace vandry {
 
@@ -92,11 +93,35 @@ void TaskScheduler::runScheduler(std::optional<std::size_t> row)
         const auto identity = identityFromText(task[kTaskIdentity]);
         if (!identity)
             continue;
-        if (!TaskList::isDirectoryTask(task))
+        if (!TaskList::isDirectoryTask(task)) {
             startFileTask(*identity, true, task[kTaskLocalPath]);
-        else if (!transfers_.streamOwnedBy(*identity))
+        } else if (!transfers_.streamOwnedBy(*identity)) {
             startDirectoryTask(*identity, true, false);
+            if (transfers_.countTaskLinks(*identity) == 0)
+                restartFolderWalk(task, *identity);
+        }
     }
+}
+
+// A folder task without any link (its walk was cut off by a crash, a lost peer or failed files)
+// walks its folder again once its sharer is online. The walk fetches only what is missing, and a
+// walk is tried at most once per negotiation spacing.
+void TaskScheduler::restartFolderWalk(const TaskRow& task, const HostIdentity& identity)
+{
+    const auto host = hostRecordFromHex(task[kTaskHost]);
+    if (!host || !neighbours_.find(host->identity, false))
+        return;
+    const std::int64_t now = neighbours_.clock().nowSeconds();
+    if (listings_.findCacheSlot(identity) >= 0 && listings_.refreshed(identity) > now - kFolderWalkSpacingSeconds)
+        return;
+    LinkRequest link;
+    link.peer.neighbour = neighbours_.snapshot(*host);
+    link.request.directory = 1;
+    link.request.remotePath = task[kTaskRemotePath];
+    link.request.localPath = task[kTaskLocalPath];
+    link.localFile = task[kTaskLocalPath];
+    link.taskId = identity;
+    transfers_.openLink(link);
 }
 
 bool TaskScheduler::startFileTask(const HostIdentity& identity, bool skipBusy, const std::string& localPath)

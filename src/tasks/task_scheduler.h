@@ -51,6 +51,7 @@ public:
     virtual void retryOverDatagram(std::uint8_t linkIndex, const HostIdentity& task, const SourceInfo& key) = 0;
     virtual void stopTaskLinks(const HostIdentity& task, bool force, std::optional<StreamSlot> entry) = 0;
     virtual void sendSourceLookup(const NeighbourRecord& target, const SourceInfo& key) = 0;
+    virtual int countTaskLinks(const HostIdentity& task) const = 0;
 };
 
 // A slow transfer looks for more sources: no rate yet, or more than this many seconds left.
@@ -96,6 +97,7 @@ private:
     void setSourceState(const SourceInfo& key, const HostIdentity& source, std::uint8_t state);
     void storeServedDigest(const SourceInfo& key);
     std::optional<std::string> folderTaskFile(std::size_t row, const SourceInfo& key);
+    void restartFolderWalk(const TaskRow& task, const HostIdentity& identity);
 
     TaskList& tasks_;
     SeedTable& seeds_;

@@ -10,9 +10,9 @@ MainWindowModel::MainWindowModel(RunningCopy& copy, EventLog& eventLog, MainWind
     : copy_(copy), eventLog_(eventLog), host_(host),
       tasks_([&host](const HostIdentity& task) { return host.countTaskLinks(task); },
              [this](const HostIdentity& task) {
-                 int done = 0;
-                 const int percent = listings_.progress(task, &done);
-                 return FolderProgress{percent, done};
+                 int done = 0, total = 0;
+                 const int percent = listings_.progress(task, &done, &total);
+                 return FolderProgress{percent, done, total};
              }),
       hashes_(hashes), seeds_(copy.platform().clock),
       scheduler_(tasks_, seeds_, hashes_, listings_, copy.neighbours(), host)

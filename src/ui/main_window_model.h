@@ -41,7 +41,6 @@ public:
     virtual std::vector<LinkSlotView> linkSlots() const = 0;
 
     // Transfers: the link table and the stream table (and TransferControl's operations).
-    virtual int countTaskLinks(const HostIdentity& task) const = 0;
     virtual std::vector<TransferProgress> transferProgress() = 0;
     virtual void sweepIdleLinks() = 0;
     virtual std::vector<UploadView> uploads() const = 0;

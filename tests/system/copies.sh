@@ -9,7 +9,8 @@ cleanup() {
   wait 2>/dev/null || true
   rm -rf "$work"
 }
-trap cleanup EXIT
+# KEEP_WORK=1 leaves the copies running and their folders in place, to look into a failure.
+trap "${KEEP_WORK:+:} cleanup" EXIT
 fail() { echo "FAIL: $*"; for f in "$work"/*.log; do echo "-- $f"; tail -20 "$f"; done; exit 1; }
 
 start_copy() { # name, then more options
