@@ -100,6 +100,8 @@ void FileLink::resetLink()
     dirMode_ = false;
     remoteRoot_.clear();
     localRoot_.clear();
+    folderEntriesListed_ = 0;
+    folderFirstName_.clear();
     // An answer held for the old conversation must not reach the next one.
     heldRequest_.reset();
     answerTimer_->stop();

@@ -186,6 +186,10 @@ private:
     bool dirMode_ = false;
     std::string remoteRoot_;
     std::string localRoot_;
+    // The entries of the folder being listed received so far, and its first one: a large folder
+    // is listed in parts.
+    std::uint32_t folderEntriesListed_ = 0;
+    std::string folderFirstName_;
     // Sharer: the folders a folder download still has to ask for.
     DirectoryQueue directories_;
 };

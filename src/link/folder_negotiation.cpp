@@ -26,6 +26,22 @@ std::string folderText(ByteSpan payload)
     return std::string(payload.begin(), zero);
 }
 
+// A listing request may ask the sharer to pass over the entries it listed already, as a u32 in the
+// record's last four bytes (zero in every other request), so that a folder too large for one
+// answer arrives in parts. A sharer that does not know this sends the first part again.
+std::uint32_t listingSkip(const TaskRecord& record)
+{
+    ByteReader in(record.reserved580);
+    return in.u32le();
+}
+
+void setListingSkip(TaskRecord& record, std::uint32_t skip)
+{
+    std::vector<std::uint8_t> bytes;
+    ByteWriter(bytes).u32le(skip);
+    std::copy(bytes.begin(), bytes.end(), record.reserved580.begin());
+}
+
 } // namespace
 
 bool FileLink::onFolderFrame(std::uint8_t sub, ByteSpan payload)
@@ -108,7 +124,8 @@ bool FileLink::serveFolderListing(ByteSpan payload)
     // A folder that went away meanwhile is listed empty; the walk goes on.
     std::vector<std::uint8_t> listing;
     if (folder.ok())
-        listing = buildListing(wirePath, folder.path, kLinkListingCapacity, true, nullptr, env_.roots.shareRoot);
+        listing = buildListing(wirePath, folder.path, kLinkListingCapacity, true, nullptr, env_.roots.shareRoot,
+                               listingSkip(*record));
     std::copy(listing.begin(), listing.end(), sendPayload().begin());
     sendFrame(listing.size(), kFrameFolder, kSubFolderListing);
     return true;
@@ -170,13 +187,37 @@ bool FileLink::onFolderListing(ByteSpan payload)
 {
     if (role_ != LinkRole::Requester || phase_ != LinkPhase::Negotiating)
         return false;
-    // Stored marked for a check against the disk: files already here are not fetched again.
-    if (env_.folders.listings->append(taskId_, payload, 1) < 0) {
-        failLink(kReportWriteFailed);
+    std::uint32_t entries = 0;
+    bool listedToEnd = false;
+    std::string firstName;
+    forEachListingRecord(payload, [&](std::size_t, const ListingRecord& record) {
+        listedToEnd = listedToEnd || record.mark == kMarkLast;
+        if (!record.isHeader() && entries++ == 0)
+            firstName = record.name;
+        return true;
+    });
+    // A part that starts like the folder's first part comes from a sharer that lists from the start.
+    const bool repeated = folderEntriesListed_ > 0 && entries > 0 && firstName == folderFirstName_;
+    if (!repeated) {
+        // Stored marked for a check against the disk: files already here are not fetched again.
+        if (env_.folders.listings->append(taskId_, payload, 1) < 0) {
+            failLink(kReportWriteFailed);
+            return true;
+        }
+        if (!reportRefusedNames(payload))
+            return true;
+    }
+    if (folderEntriesListed_ == 0)
+        folderFirstName_ = firstName;
+    if (!listedToEnd && !repeated && entries > 0) {
+        folderEntriesListed_ += entries;
+        setListingSkip(request_, folderEntriesListed_);
+        sendRequestRecord(kFrameFolder, kSubFolderList);
         return true;
     }
-    if (reportRefusedNames(payload))
-        sendRequestRecord(kFrameFolder, kSubFolderNext);
+    folderEntriesListed_ = 0;
+    setListingSkip(request_, 0);
+    sendRequestRecord(kFrameFolder, kSubFolderNext);
     return true;
 }
 
@@ -216,6 +257,7 @@ void FileLink::onFolderFileEnd(bool success)
 void FileLink::fetchNextFile()
 {
     ListingCache& listings = *env_.folders.listings;
+    setListingSkip(request_, 0);
     if (!listings.nextFile(taskId_, request_, localRoot_, remoteRoot_, true, true)) {
         resetLink();
         return;

@@ -65,7 +65,8 @@ void fillDigest(ListingRecord& record, const std::string& path, ShareHashTable* 
 } // namespace
 
 std::vector<std::uint8_t> buildListing(std::string_view headerName, const std::string& folderPath, std::size_t capacity,
-                                       bool withDigests, ShareHashTable* hashes, const std::string& shareRoot)
+                                       bool withDigests, ShareHashTable* hashes, const std::string& shareRoot,
+                                       std::size_t skip)
 {
     FolderReader folder(folderPath);
     if (!folder.isOpen())
@@ -87,6 +88,10 @@ std::vector<std::uint8_t> buildListing(std::string_view headerName, const std::s
         auto record = describeEntry(folder, base, *name, withDigests, shareRoot);
         if (!record)
             continue;
+        if (skip > 0) {
+            --skip;
+            continue;
+        }
         if (listing.size() + record->encodedSize() >= capacity) {
             cut = true;
             break;

@@ -26,9 +26,11 @@ inline constexpr std::size_t kLinkListingCapacity = 65523;
 // with a header record named `headerName` (the folder in wire form, relative to the share root)
 // and every file carries its digest when one is known or can be computed; `hashes` answers and
 // remembers them. Only files and folders are listed. The last record is marked when the folder
-// was listed to its end. Symbolic links that lead outside `shareRoot` are left out.
+// was listed to its end. Symbolic links that lead outside `shareRoot` are left out. `skip` passes
+// over that many entries first: a folder too large for one listing is listed in parts.
 std::vector<std::uint8_t> buildListing(std::string_view headerName, const std::string& folderPath, std::size_t capacity,
-                                       bool withDigests, ShareHashTable* hashes, const std::string& shareRoot);
+                                       bool withDigests, ShareHashTable* hashes, const std::string& shareRoot,
+                                       std::size_t skip = 0);
 
 // The folders a folder download still has to ask for, as wire paths relative to the share root
 // that begin and end with "\".

@@ -431,3 +431,14 @@ TEST_F(FolderDownloadTest, NamesThatCannotBeLocalAreRefusedAndReportedAndTheRest
     // Nothing landed beside the task's folder.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(local("album")), {}), 1);
 }
+
+TEST_F(FolderDownloadTest, AFolderTooLargeForOneListingArrivesInParts)
+{
+    const std::string longName(200, 'n');
+    for (int i = 0; i < 300; ++i)
+        shared(*sharer, "big/" + longName + std::to_string(i), 100);
+    downloadFolder("\\big\\", local("big/"));
+    ASSERT_TRUE(network.pump());
+    EXPECT_EQ(filesAskedFor().size(), 300u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(local("big")), {}), 300);
+}
