@@ -114,6 +114,40 @@ QString renderSources(const QJsonObject& a)
     }
     return lines.join(QLatin1Char('\n'));
 }
+// The task's file, then a line per receiving link (its range and where it is) and, for a folder
+// task, a line per listed file with its state.
+QString renderProperties(const QJsonObject& a)
+{
+    QStringList held;
+    for (const QJsonValue& range : a.value(QStringLiteral("held")).toArray())
+        held << QStringLiteral("%1-%2").arg(range[0].toInteger()).arg(range[1].toInteger());
+    QStringList lines{
+        QStringLiteral("file %1  size %2  digest %3")
+            .arg(shown(a.value(QStringLiteral("file"))), QString::number(a.value(QStringLiteral("size")).toInteger()),
+                 orDash(shown(a.value(QStringLiteral("digest"))))),
+        QStringLiteral("blocks %1  held %2")
+            .arg(QString::number(a.value(QStringLiteral("blocks")).toInteger()), orDash(held.join(QLatin1Char(' '))))};
+    for (const QJsonValue& link : a.value(QStringLiteral("links")).toArray()) {
+        const QJsonArray range = link[QStringLiteral("range")].toArray();
+        lines << QStringLiteral("link %1  %2  range %3-%4 at %5  %6K/s  %7")
+                     .arg(link[QStringLiteral("slot")].toInteger())
+                     .arg(shown(link[QStringLiteral("source")]))
+                     .arg(range[0].toInteger())
+                     .arg(range[1].toInteger())
+                     .arg(link[QStringLiteral("position")].toInteger())
+                     .arg(link[QStringLiteral("rate")].toInteger())
+                     .arg(shown(link[QStringLiteral("file")]));
+    }
+    for (const QJsonValue& folder : a.value(QStringLiteral("folders")).toArray()) {
+        lines << shown(folder[QStringLiteral("folder")]);
+        for (const QJsonValue& file : folder[QStringLiteral("files")].toArray())
+            lines << QStringLiteral("  %1 %2 %3")
+                         .arg(shown(file[QStringLiteral("state")]),
+                              QString::number(file[QStringLiteral("size")].toInteger()),
+                              shown(file[QStringLiteral("name")]));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
 } // namespace
 
 std::optional<QJsonObject> sendControlRequest(const HomePaths& home, const QJsonObject& request, QString* error)
@@ -158,6 +192,8 @@ QString renderControlAnswer(const QString& command, const QJsonObject& answer)
         return renderSearch(answer);
     if (command == QLatin1String("sources"))
         return renderSources(answer);
+    if (command == QLatin1String("properties"))
+        return renderProperties(answer);
     return shownLines(answer.value(QStringLiteral("message")));
 }
 
@@ -173,7 +209,7 @@ int runControlClient(const QStringList& arguments)
         QStringLiteral("command"),
         QStringLiteral("status | neighbours | announce | browse NEIGHBOUR [PATH] | search TEXT | "
                        "download NEIGHBOUR REMOTE_PATH [LOCAL_PATH] | tasks | stop ID | resume ID | "
-                       "delete ID [--with-files] | sources ID | quit"));
+                       "delete ID [--with-files] | sources ID | properties ID | quit"));
     parser.process(arguments);
     const QStringList words = parser.positionalArguments();
     if (words.isEmpty()) {

@@ -140,6 +140,44 @@ QJsonObject sourcesAnswer(CopyCommands& commands, const QJsonArray& args)
             {QStringLiteral("sources"), list}};
 }
 
+QJsonObject propertiesAnswer(CopyCommands& commands, const QJsonArray& args)
+{
+    QJsonObject error;
+    const auto row = taskArgument(commands, args, error);
+    if (!row)
+        return error;
+    const TaskProperties properties = commands.taskProperties(*row);
+    QJsonArray held;
+    for (const BlockRange& range : properties.held)
+        held.append(QJsonArray{static_cast<qint64>(range.start), static_cast<qint64>(range.end)});
+    QJsonArray links;
+    for (const PropertyLink& link : properties.links)
+        links.append(QJsonObject{{QStringLiteral("slot"), link.slot},
+                                 {QStringLiteral("source"), qs(link.source)},
+                                 {QStringLiteral("range"),
+                                  QJsonArray{static_cast<qint64>(link.rangeStart), static_cast<qint64>(link.rangeEnd)}},
+                                 {QStringLiteral("position"), static_cast<qint64>(link.position)},
+                                 {QStringLiteral("rate"), static_cast<qint64>(link.rateK)},
+                                 {QStringLiteral("file"), qs(validUtf8(link.file))}});
+    QJsonArray folders;
+    for (const ListedFolder& folder : properties.folders) {
+        QJsonArray files;
+        for (const ListedFolderFile& file : folder.files)
+            files.append(QJsonObject{{QStringLiteral("name"), qs(file.name)},
+                                     {QStringLiteral("size"), static_cast<qint64>(file.size)},
+                                     {QStringLiteral("state"), qs(std::string(folderFileStateText(file.state)))}});
+        folders.append(QJsonObject{{QStringLiteral("folder"), qs(folder.folder)}, {QStringLiteral("files"), files}});
+    }
+    return {{QStringLiteral("ok"), true},
+            {QStringLiteral("file"), qs(properties.file)},
+            {QStringLiteral("size"), static_cast<qint64>(properties.size)},
+            {QStringLiteral("digest"), qs(properties.digest)},
+            {QStringLiteral("blocks"), static_cast<qint64>(properties.blockCount)},
+            {QStringLiteral("held"), held},
+            {QStringLiteral("links"), links},
+            {QStringLiteral("folders"), folders}};
+}
+
 QJsonObject listingAnswer(ByteSpan payload)
 {
     const auto reply = parseBrowseReply(payload);
@@ -245,6 +283,8 @@ QJsonObject dispatch(CopyCommands& commands, const QString& command, const QJson
         return taskCommandAnswer(commands, command, args);
     if (command == QLatin1String("sources"))
         return sourcesAnswer(commands, args);
+    if (command == QLatin1String("properties"))
+        return propertiesAnswer(commands, args);
     if (command == QLatin1String("status"))
         return statusAnswer(commands.status());
     if (command == QLatin1String("neighbours"))

@@ -275,8 +275,34 @@ void CopyRuntime::searchAll(const std::string& text, std::uint8_t flags)
 StreamView CopyRuntime::streamView(StreamSlot slot) const
 {
     const StreamEntry& entry = streams_.at(slot);
-    return {slot,       entry.info.digest(), entry.info.size, entry.info.blockCount, entry.receivedKb,
-            entry.rate, entry.path};
+    StreamView view{
+        slot, entry.info.digest(), entry.info.size, entry.info.blockCount, entry.receivedKb, entry.rate, entry.path,
+        {}};
+    for (std::size_t i = 0; i < entry.map.rangeCount(); ++i)
+        view.held.push_back(entry.map.range(i));
+    return view;
+}
+
+void CopyRuntime::closeLink(std::uint8_t slot)
+{
+    if (links_ && slot < LinkTable::kLinks && links_->link(static_cast<LinkIndex>(slot)).inUse())
+        links_->link(static_cast<LinkIndex>(slot)).resetLink();
+}
+
+std::vector<ReceivingLink> CopyRuntime::receivingLinks() const
+{
+    std::vector<ReceivingLink> receiving;
+    for (std::size_t i = 0; links_ && i < LinkTable::kLinks; ++i) {
+        const FileLink& link = links_->link(static_cast<LinkIndex>(i));
+        const auto entry = link.stream().slot();
+        if (!link.inUse() || !link.stream().writes() || !entry)
+            continue;
+        const FetchRange& range = link.stream().range();
+        receiving.push_back({static_cast<std::uint8_t>(i), entry->index,
+                             validUtf8(link.peer().neighbour.host.nickname()), range.start, range.end, range.position,
+                             link.request().remotePath});
+    }
+    return receiving;
 }
 
 std::optional<StreamView> CopyRuntime::streamOwnedBy(const HostIdentity& task) const

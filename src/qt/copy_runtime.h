@@ -75,6 +75,8 @@ private:
     void trimMemory() override;
     std::vector<LinkSlotView> linkSlots() const override;
     int countTaskLinks(const HostIdentity& task) const override;
+    std::vector<ReceivingLink> receivingLinks() const override;
+    void closeLink(std::uint8_t slot) override;
     std::vector<TransferProgress> transferProgress() override;
     void sweepIdleLinks() override;
     std::vector<UploadView> uploads() const override;

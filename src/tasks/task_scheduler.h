@@ -32,6 +32,7 @@ struct StreamView {
     std::uint32_t receivedKb = 0;
     std::uint32_t rate = 0; // smoothed K/s
     std::string path;
+    std::vector<BlockRange> held; // the blocks the local copy holds
 };
 
 // The link and stream tables and the discovery endpoint, as the scheduler uses them.

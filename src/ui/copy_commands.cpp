@@ -268,15 +268,47 @@ TaskSources CopyCommands::sources(std::size_t row)
     return sources;
 }
 
-void CopyCommands::taskProperties(std::size_t row)
+TaskProperties CopyCommands::taskProperties(std::size_t row)
 {
-    const auto chosen = contextTask(row);
-    if (!chosen)
-        return;
-    const TaskRow& task = *chosen;
+    TaskProperties properties;
+    if (row >= window_.tasks().rows().size())
+        return properties;
+    const TaskRow task = window_.tasks().rows()[row];
     const auto identity = identityFromText(task[kTaskIdentity]);
-    if (identity && TaskList::isDirectoryTask(task))
+    properties.isDirectory = TaskList::isDirectoryTask(task);
+    properties.file = task[kTaskLocalPath];
+    if (!identity)
+        return properties;
+    if (properties.isDirectory) {
         window_.listings().reconcile(*identity, task[kTaskLocalPath], task[kTaskRemotePath], window_.hashes());
+        properties.folders = listedFolders(window_.listings().buffer(*identity));
+    }
+    const auto stream = window_.host().streamOwnedBy(*identity);
+    if (stream) {
+        properties.running = true;
+        properties.file = stream->path;
+        properties.size = stream->size;
+        properties.digest = stream->digestHex;
+        properties.blockCount = stream->blockCount;
+        properties.held = stream->held;
+        for (const ReceivingLink& link : window_.host().receivingLinks()) {
+            if (link.entry != stream->slot.index)
+                continue;
+            properties.links.push_back({link.slot, link.peer, link.rangeStart, link.rangeEnd, link.position,
+                                        window_.linkRates().rate(link.slot), wireFileName(link.remotePath)});
+        }
+    } else if (!properties.isDirectory) {
+        if (const auto file = window_.hashes().digestForListing(task[kTaskLocalPath], false)) {
+            properties.digest = hexEncode(file->digest);
+            properties.size = file->size;
+        }
+    }
+    return properties;
+}
+
+void CopyCommands::closeLink(std::uint8_t slot)
+{
+    window_.host().closeLink(slot);
 }
 
 CopyStatus CopyCommands::status() const

@@ -75,7 +75,11 @@ public:
     bool viewSource(std::size_t row);
     void openTaskFile(std::size_t row);
     void showTaskFolder(std::size_t row);
-    void taskProperties(std::size_t row);
+    // The facts of the task's property dialog; a folder task's listing is checked against the
+    // disk first when it was loaded from its queue file.
+    TaskProperties taskProperties(std::size_t row);
+    // Ends one link (the property dialog's right click on a link row).
+    void closeLink(std::uint8_t slot);
     TaskSources sources(std::size_t row);
     // The neighbour named by its 32 hex digits or its nickname, while it is online.
     std::optional<HostRecord> neighbourRecord(const std::string& key) const;

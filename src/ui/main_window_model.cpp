@@ -34,6 +34,7 @@ void MainWindowModel::tick()
         host_.announce(steps.announceForm);
     if (!tasks_.rows().empty()) {
         tasks_.updateProgress(host_.transferProgress());
+        linkRates_.update(host_.receivingLinks());
         if (view_)
             view_->tasksChanged();
     }

@@ -18,6 +18,7 @@
 #include "link/link_table.h"
 #include "link/transfer_event_sink.h"
 #include "tasks/task_list.h"
+#include "tasks/task_properties.h"
 #include "tasks/task_scheduler.h"
 #include "ui/file_list.h"
 #include "ui/link_dump.h"
@@ -41,6 +42,9 @@ public:
     virtual std::vector<LinkSlotView> linkSlots() const = 0;
 
     // Transfers: the link table and the stream table (and TransferControl's operations).
+    virtual std::vector<ReceivingLink> receivingLinks() const = 0;
+    // Closes the link in that slot, if it is open.
+    virtual void closeLink(std::uint8_t slot) = 0;
     virtual std::vector<TransferProgress> transferProgress() = 0;
     virtual void sweepIdleLinks() = 0;
     virtual std::vector<UploadView> uploads() const = 0;
@@ -109,6 +113,7 @@ public:
     ListingCache& listings() { return listings_; }
     ShareHashTable& hashes() { return hashes_; }
     TaskScheduler& scheduler() { return scheduler_; }
+    const LinkRates& linkRates() const { return linkRates_; }
     bool logging() const { return copy_.settings().logging; }
 
     // Ctrl+Shift+L.
@@ -212,6 +217,7 @@ private:
     SeedTable seeds_;
     ListingCache listings_;
     TaskScheduler scheduler_;
+    LinkRates linkRates_;
 };
 
 } // namespace vandry

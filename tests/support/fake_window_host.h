@@ -57,7 +57,11 @@ struct FakeWindowHost final : MainWindowHost {
         return it == taskLinks.end() ? 0 : it->second;
     }
     std::vector<TransferProgress> transferProgress() override { return {}; }
+    std::vector<ReceivingLink> receivingLinks() const override { return receiving; }
+    void closeLink(std::uint8_t slot) override { closedLinks.push_back(slot); }
+    std::vector<std::uint8_t> closedLinks;
     std::vector<UploadView> uploads() const override { return uploadList; }
+    std::vector<ReceivingLink> receiving;
     std::vector<UploadView> uploadList;
     void sweepIdleLinks() override { ++sweeps; }
     void sendListingRequest(const NeighbourRecord& target, const std::string& path, std::int32_t row) override

@@ -28,10 +28,16 @@ in_history() { grep -q "$(printf '%s' "$work/bob/downloads/album/" | od -An -tx1
 wait_for 10 in_history || fail "the task history does not name the folder task"
 some_done() { [ -n "$(find "$work/bob/downloads/album" -name '*.bin' -size +1M 2>/dev/null)" ]; }
 wait_for 60 some_done || fail "the folder download did not get going"
+task=$(task_line bob album/ | awk '{print $1}')
+# While it runs, the task's properties name the receiving link and every listed file's state.
+has_link() { ctl bob properties "$task" | grep -q '^link .* alice '; }
+wait_for 10 has_link || fail "the task's properties show no receiving link"
+[ "$(ctl bob properties "$task" | grep -c '^  [^ ]* [0-9]* ')" -eq 26 ] || fail "the task's properties do not list its 26 files"
 kill -9 "${pids[bob]}"
 wait "${pids[bob]}" 2>/dev/null || true
 kept=$(find "$work/bob/downloads/album" -type f | wc -l)
 start_copy bob
 wait_for 120 finished bob album/ || fail "the folder task did not finish by itself after the requester's crash"
 diff -r "$tree" "$work/bob/downloads/album" > /dev/null || fail "the downloaded tree differs"
+[ "$(ctl bob properties "$task" | grep -c '^  结束传输 ')" -eq 26 ] || fail "the task's properties do not show every file finished"
 echo "folder of $(find "$tree" -type f | wc -l) files: SIGKILL with $kept files present, resumed by itself, tree byte-identical"

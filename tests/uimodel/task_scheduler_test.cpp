@@ -86,7 +86,7 @@ struct TaskSchedulerTest : ::testing::Test {
     void owns(const HostIdentity& task, std::uint32_t left, std::uint32_t rate)
     {
         host.streams = {
-            StreamView{StreamSlot{3}, kDigestHex, 40960u * 1024, 40960, 40960 - left, rate, "/downloads/film.bin"}};
+            StreamView{StreamSlot{3}, kDigestHex, 40960u * 1024, 40960, 40960 - left, rate, "/downloads/film.bin", {}}};
         host.owners[3] = task;
     }
 
