@@ -10,6 +10,8 @@
 #include "ui/name_clash.h"
 #include "ui/widgets/delete_task_dialog.h"
 #include "ui/widgets/name_clash_dialog.h"
+#include "ui/widgets/seeding_dialog.h"
+#include "ui/widgets/task_property_dialog.h"
 
 namespace vandry {
 
@@ -250,11 +252,47 @@ void ListCommands::runTaskCommand(MenuCommand command, std::size_t row)
         commands.scheduleUdp(row);
         break;
     case MenuCommand::TaskProperties:
-        commands.taskProperties(row);
+        showTaskProperties(row);
         break;
     default:
         break;
     }
+}
+
+// The dialog finds its task by identity at every refresh: rows come and go while it is open.
+void ListCommands::showTaskProperties(std::size_t row)
+{
+    CopyCommands& commands = runtime_.commands();
+    const std::string identity = commands.tasks()[row][kTaskIdentity];
+    const auto rowNow = [&commands, identity] { return commands.taskRow(identity); };
+    TaskPropertyActions actions;
+    actions.snapshot = [&commands, rowNow] {
+        const auto r = rowNow();
+        return r ? commands.taskProperties(*r) : TaskProperties{};
+    };
+    actions.resume = [&commands, rowNow] {
+        if (const auto r = rowNow())
+            commands.resumeTask(*r);
+    };
+    actions.stop = [&commands, rowNow] {
+        if (const auto r = rowNow())
+            commands.stopTask(*r);
+    };
+    actions.closeLink = [&commands](std::uint8_t slot) { commands.closeLink(slot); };
+    actions.showSources = [this, &commands, rowNow] {
+        const auto r = rowNow();
+        if (!r)
+            return;
+        const TaskSources sources = commands.sources(*r);
+        if (!sources.known)
+            return;
+        MainWindowModel& model = runtime_.windowModel();
+        SeedingDialog dialog(model.seeds(), runtime_.copy().neighbours(), runtime_.copy().platform().clock, sources.key,
+                             window_);
+        dialog.exec();
+    };
+    TaskPropertyDialog dialog(TaskList::isDirectoryTask(commands.tasks()[row]), std::move(actions), window_);
+    dialog.exec();
 }
 
 void ListCommands::neighbourDoubleClicked(QTreeWidgetItem* item)

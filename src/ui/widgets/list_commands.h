@@ -44,6 +44,7 @@ private:
     void fileDoubleClicked(QTreeWidgetItem* item);
     void taskMenuRequested(const QPoint& at);
     void taskDoubleClicked(QTreeWidgetItem* item);
+    void showTaskProperties(std::size_t row);
     void neighbourDoubleClicked(QTreeWidgetItem* item);
     void search();
 
