@@ -4,12 +4,14 @@
 # uploads slowly, so the task stays live) and browses bob's share: build/screenshot.png (or $1).
 # Then 小明 searches the network: build/screenshot-search.png (next to the first). Last, a new user
 # starts a copy for the first time: build/screenshot-first-start.png shows the settings dialog.
+# Between them, build/screenshot-properties.png shows the film task's property dialog.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-build/screenshot.png}")
 search_out="${out%.png}-search.png"
 first_out="${out%.png}-first-start.png"
 nothing_out="${out%.png}-no-results.png"
+properties_out="${out%.png}-properties.png"
 bash scripts/setup.sh >/dev/null
 bash scripts/build.sh release >/dev/null
 bin=build/release
@@ -66,6 +68,14 @@ ctl 小明 browse bob > /dev/null
 sleep 6
 DISPLAY=$display import -window root "$out"
 echo "screenshot: $out"
+# The film task's properties: a double click on the first row of the task list.
+window=$(DISPLAY=$display xdotool search --onlyvisible --name "Vandry" | head -1)
+DISPLAY=$display xdotool mousemove --window "$window" 300 393 click --repeat 2 --delay 80 1
+sleep 2
+DISPLAY=$display import -window root "$properties_out"
+echo "screenshot: $properties_out"
+DISPLAY=$display xdotool key Escape
+sleep 0.5
 ctl 小明 search film > /dev/null
 sleep 1
 DISPLAY=$display import -window root "$search_out"
