@@ -67,9 +67,9 @@ TEST_F(TaskPropertyDialogTest, AFileTaskShowsItsLinksAndRightClickClosesOne)
 TEST_F(TaskPropertyDialogTest, AFolderTaskListsItsFilesWithTheirStatesAndOpensTheFolderAtWork)
 {
     properties.isDirectory = true;
-    properties.folders = {{"\\album\\", {{"a.bin", 10, FolderFileState::Finished}}},
-                          {"\\album\\cd1\\",
-                           {{"b.bin", 20, FolderFileState::Transferring}, {"c.bin", 30, FolderFileState::Waiting}}}};
+    properties.folders = {
+        {"\\album\\", {{"a.bin", 10, FolderFileState::Finished}}},
+        {"\\album\\cd1\\", {{"b.bin", 20, FolderFileState::Transferring}, {"c.bin", 30, FolderFileState::Waiting}}}};
     TaskPropertyDialog dialog(true, actions());
     QTreeWidget* folders = dialog.folderList();
     ASSERT_EQ(folders->topLevelItemCount(), 2);

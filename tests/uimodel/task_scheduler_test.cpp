@@ -340,6 +340,8 @@ TEST_F(TaskSchedulerTest, AFolderTaskLooksForTheSourcesOfItsNextFileAndWritesItI
     file.name = "song.flac";
     encodeListingRecord(file, out);
     ASSERT_GE(model.listings().append(task, listing, 0), 0);
+    // The folder's walk still runs on its own link.
+    host.taskLinks[identityText(task)] = 1;
 
     runScheduler();
     ASSERT_EQ(host.lookups.size(), 2u);
@@ -350,4 +352,25 @@ TEST_F(TaskSchedulerTest, AFolderTaskLooksForTheSourcesOfItsNextFileAndWritesItI
     ASSERT_EQ(host.links.size(), 2u);
     EXPECT_EQ(host.links[1].request.remotePath, "\\music\\song.flac");
     EXPECT_EQ(host.links[1].localFile, "/downloads/album/song.flac");
+}
+
+TEST_F(TaskSchedulerTest, AFolderTaskWithoutALinkWalksAgainOnceItsSharerIsOnlineAtMostEveryTwentySeconds)
+{
+    TaskRecord folder;
+    folder.directory = 1;
+    folder.remotePath = "\\album\\";
+    folder.localPath = "/downloads/album/";
+    const HostIdentity task = *identityFromText(commands.downloadTo(folder, alice).taskIdentity);
+    ASSERT_GE(model.listings().append(task, {}, 0), 0);
+    model.listings().setRefreshed(task, fake.clock.nowSeconds());
+    ASSERT_EQ(host.links.size(), 1u);
+
+    runScheduler();
+    EXPECT_EQ(host.links.size(), 1u);
+    fake.clock.advanceSeconds(21);
+    runScheduler();
+    ASSERT_EQ(host.links.size(), 2u);
+    EXPECT_EQ(host.links[1].request.directory, 1);
+    EXPECT_EQ(host.links[1].request.remotePath, "\\album\\");
+    EXPECT_EQ(host.links[1].taskId, task);
 }

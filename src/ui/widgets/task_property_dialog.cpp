@@ -23,8 +23,8 @@ enum FolderColumn { ItemName, ItemState };
 const std::vector<ListColumn>& linkColumns()
 {
     static const std::vector<ListColumn> columns{
-        {QStringLiteral("ID"), 25, Qt::AlignLeft, true},          {QStringLiteral("来源"), 80, Qt::AlignHCenter, true},
-        {QStringLiteral("进度"), 100, Qt::AlignHCenter, true},    {QStringLiteral("速率"), 60, Qt::AlignRight, true},
+        {QStringLiteral("ID"), 25, Qt::AlignLeft, true},       {QStringLiteral("来源"), 80, Qt::AlignHCenter, true},
+        {QStringLiteral("进度"), 100, Qt::AlignHCenter, true}, {QStringLiteral("速率"), 60, Qt::AlignRight, true},
         {QStringLiteral("资源"), 260, Qt::AlignHCenter, true},
     };
     return columns;
@@ -161,7 +161,8 @@ void TaskPropertyDialog::refreshFolders(const TaskProperties& properties)
                 fileItem->setTextAlignment(ItemState, Qt::AlignHCenter);
             }
             fileItem->setText(ItemState, qs(std::string(folderFileStateText(file.state))));
-            if (file.state == FolderFileState::Transferring || (current.isEmpty() && file.state == FolderFileState::Waiting))
+            if (file.state == FolderFileState::Transferring ||
+                (current.isEmpty() && file.state == FolderFileState::Waiting))
                 current = folderName;
         }
     }
