@@ -38,8 +38,11 @@ UpgradeDownload::UpgradeDownload(QNetworkAccessManager& network, UpgradeDownload
 
 UpgradeDownload::~UpgradeDownload()
 {
-    if (reply_)
+    // Aborting reports the end at once: not to this half-destroyed object.
+    if (reply_) {
+        reply_->disconnect(this);
         reply_->abort();
+    }
     if (file_.isOpen())
         file_.remove();
 }

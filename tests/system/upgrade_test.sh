@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A real self-upgrade on loopback. vandry-server serves a signed newer release (the built
 # executable with bytes appended, so that the replaced file is recognisably the served one) and
-# a feed that offers it with the automatic flag; a copy installed in a scratch folder downloads
+# a feed that offers it with the automatic flag; a copy installed in a scratch folder (a blank in
+# its path) downloads
 # it, checks it, hands over and is replaced. Then releases that are tampered with, signed with
 # another key, truncated, older or unsigned: each is refused, nothing is replaced and nothing
 # downloaded runs. The copies trust a throw-away key through their profile.
@@ -51,20 +52,20 @@ nothing_runs_from_state() { [ -z "$(ls "$work/$1/home/state"/UpFile* 2>/dev/null
 # release NAME with the automatic flag.
 start_installed_copy() {
   local name=$1 home="$work/$1/home"
-  mkdir -p "$work/$name/install" "$home" "$work/$name/share" "$work/$name/downloads"
-  cp "$vandry" "$work/$name/install/vandry"
+  mkdir -p "$work/$name/install dir" "$home" "$work/$name/share" "$work/$name/downloads"
+  cp "$vandry" "$work/$name/install dir/vandry"
   printf '[Settings]\nUpgradeKeys=%s\n' "$(cat "$work/key/release-key.pub")" > "$home/settings.ini"
   start_server "$server" "$work/$name-feed.log" 127.0.0.1 --ver 0.9.0.1 --upfile "$downloads/$name" \
     --force-upgrade || fail "the feed of $name did not start"
   pids[$name-feed]=$server_pid
-  "$work/$name/install/vandry" --headless --home "$home" --nick "$name" --share "$work/$name/share" \
+  "$work/$name/install dir/vandry" --headless --home "$home" --nick "$name" --share "$work/$name/share" \
     --download "$work/$name/downloads" --feed "$feed" --fallback-feed "$feed" >> "$work/$name.log" 2>&1 &
   pids[$name]=$!
 }
 
 # The good release: downloaded, verified, handed over, installed, running.
 start_installed_copy good
-installed="$work/good/install/vandry"
+installed="$work/good/install dir/vandry"
 wait_for 30 grep -q "download of $files/good by" "$work/files-server.log" || fail "the release was not downloaded"
 # The new copy would be offered the same release again: the feed goes.
 kill "${pids[good-feed]}"
@@ -74,7 +75,7 @@ wait_for 20 test -n "$(running_from "$installed")" || fail "no process runs from
 wait_for 20 ctl good status > /dev/null || fail "the new copy does not answer in its home"
 wait_for 20 nothing_runs_from_state good || fail "the downloaded file still runs after the hand-over"
 [ "$(stat -c %a "$installed")" = 755 ] || fail "the replaced executable lost its mode bits"
-ls -a "$work/good/install" | grep -q upgrade- && fail "a temporary file was left beside the executable"
+ls -a "$work/good/install dir" | grep -q upgrade- && fail "a temporary file was left beside the executable"
 grep -q "Upgrade verified" "$work/good.log" || fail "the log does not name the upgrade"
 echo "the signed release replaced the executable byte for byte; the old copy ended and the new one runs"
 ctl good quit > /dev/null || true
@@ -85,7 +86,7 @@ refused() {
   start_installed_copy "$name"
   wait_for 30 grep -q "Upgrade refused: $text" "$work/$name/home/state/EVT.TXT" ||
     fail "$name: no refusal \"$text\" in the event log"
-  cmp -s "$work/$name/install/vandry" "$vandry" || fail "$name: the executable was changed"
+  cmp -s "$work/$name/install dir/vandry" "$vandry" || fail "$name: the executable was changed"
   alive "${pids[$name]}" || fail "$name: the copy stopped"
   [ -z "$(ls "$work/$name/home/state"/UpFile* 2>/dev/null)" ] || fail "$name: the refused download was kept"
   nothing_runs_from_state "$name" || fail "$name: a downloaded file runs"
