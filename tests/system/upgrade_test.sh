@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
 # A real self-upgrade on loopback. vandry-server serves a signed newer release (the built
 # executable with bytes appended, so that the replaced file is recognisably the served one) and
-# a feed that offers it with the automatic flag; a copy installed in a scratch folder (a blank in
-# its path) downloads
-# it, checks it, hands over and is replaced. Then releases that are tampered with, signed with
-# another key, truncated, older or unsigned: each is refused, nothing is replaced and nothing
-# downloaded runs. The copies trust a throw-away key through their profile.
+# a feed that offers it with the automatic flag; a copy installed in a scratch folder (with a
+# blank in its path) downloads it, checks it, hands over and is replaced. Then releases that are
+# tampered with, signed with another key, truncated, older or unsigned: each is refused, nothing
+# is replaced and nothing downloaded runs. The copies trust a throw-away key through their profile.
 # Usage: upgrade_test.sh VANDRY VANDRYCTL VANDRY_SERVER VANDRY_SIGN
 set -euo pipefail
 vandry=$1 vandryctl=$2 server=$3 sign=$4
