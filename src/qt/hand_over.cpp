@@ -53,16 +53,17 @@ int HandOverRun::replaceAndLaunch()
 {
     const ReplaceResult result =
         replaceExecutable(QCoreApplication::applicationFilePath().toStdString(), target_.toStdString());
-    if (!result.ok) {
-        qWarning("upgrade failed, %s is as it was: %s", qPrintable(target_), result.error.c_str());
-        return 1;
+    if (result.ok) {
+        qInfo("upgraded %s; starting it", qPrintable(target_));
+    } else {
+        // The older copy has gone: the user gets it back as it was rather than none at all.
+        qWarning("upgrade failed, %s is as it was: %s; starting it again", qPrintable(target_), result.error.c_str());
     }
-    qInfo("upgraded %s; starting it", qPrintable(target_));
     if (!QProcess::startDetached(target_, relaunchArguments_)) {
-        qWarning("the upgraded %s did not start", qPrintable(target_));
+        qWarning("%s did not start", qPrintable(target_));
         return 1;
     }
-    return 0;
+    return result.ok ? 0 : 1;
 }
 
 int runHandOver(const QString& target, std::optional<qint64> olderProcess, const QStringList& relaunchArguments)

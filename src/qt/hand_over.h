@@ -3,7 +3,7 @@
 //   RELEASE [its own options] --older-process PID -u OLD_EXECUTABLE
 // and quits. The release, started so, waits for the older process (ending it on the sixth
 // tick), replaces OLD_EXECUTABLE with itself atomically, starts it with the same options and
-// exits.
+// exits. When the replacement fails, the old executable is started again as it was.
 
 #include <QObject>
 #include <QString>
@@ -29,7 +29,8 @@ public:
     void start();
 
 signals:
-    // 0 once the new executable is in place and started; 1 when it could not be replaced.
+    // 0 once the new executable is in place and started; 1 when it could not be replaced (the
+    // old one is started again) or did not start.
     void finished(int exitCode);
 
 private:

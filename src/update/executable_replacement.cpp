@@ -113,6 +113,9 @@ ReplaceResult replaceExecutable(const std::filesystem::path& source, const std::
     struct stat targetInfo {};
     if (::stat(target.c_str(), &targetInfo) != 0)
         return {false, failure("stat " + target.string())};
+    // Only an executable is replaced by one: a mistyped path never loses a document.
+    if (!S_ISREG(targetInfo.st_mode) || (targetInfo.st_mode & S_IXUSR) == 0)
+        return {false, target.string() + " is not an executable file"};
     const Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
         return {false, failure("open " + source.string())};

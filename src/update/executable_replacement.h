@@ -25,7 +25,8 @@ struct ReplaceResult {
 };
 
 // Copies `source` to a new file in the target's folder with the target's mode bits, flushes it,
-// then renames it over `target`. On any failure the new file is removed and `target` is as it was.
+// then renames it over `target`, which must be an executable file. On any failure the new file
+// is removed and `target` is as it was.
 ReplaceResult replaceExecutable(const std::filesystem::path& source, const std::filesystem::path& target);
 
 } // namespace vandry

@@ -113,6 +113,9 @@ TEST_F(ReplacementTest, AFailedReplacementLeavesTheTargetAsItWas)
     EXPECT_EQ(filesInInstall(), 1u);
     EXPECT_FALSE(replaceExecutable(source(), dir_ / "install" / "missing").ok);
     EXPECT_EQ(filesInInstall(), 1u);
+    ::chmod(target().c_str(), 0644);
+    EXPECT_FALSE(replaceExecutable(source(), target()).ok);
+    EXPECT_EQ(contents(target()), "old executable");
 }
 
 TEST_F(ReplacementTest, TellsWhyAnExecutableCannotBeReplaced)
