@@ -79,6 +79,21 @@ grep -q "Upgrade verified" "$work/good.log" || fail "the log does not name the u
 echo "the signed release replaced the executable byte for byte; the old copy ended and the new one runs"
 ctl good quit > /dev/null || true
 
+# An older copy that does not end by itself is ended on the sixth tick of the hand-over. (Its feed
+# offers a release that does not exist, which it refuses and keeps running.)
+start_installed_copy stubborn
+wait_for 30 grep -q "Upgrade refused" "$work/stubborn/home/state/EVT.TXT" || fail "stubborn: no refusal"
+kill "${pids[stubborn-feed]}"
+"$files/good" --headless --home "$work/stubborn/home" --feed "$feed" --older-process "${pids[stubborn]}" \
+  -u "$work/stubborn/install dir/vandry" >> "$work/stubborn.log" 2>&1 &
+pids[stubborn-hand-over]=$!
+wait_for 15 ended "${pids[stubborn]}" || fail "stubborn: the older copy was not ended"
+grep -q "did not end by itself; it was ended" "$work/stubborn.log" || fail "stubborn: no word of ending it"
+wait_for 15 cmp -s "$work/stubborn/install dir/vandry" "$files/good" || fail "stubborn: not replaced"
+wait_for 20 ctl stubborn status > /dev/null || fail "stubborn: the new copy does not answer"
+echo "an older copy that kept running was ended after six ticks, then replaced"
+ctl stubborn quit > /dev/null || true
+
 # NAME LOG_TEXT: the release NAME is refused with LOG_TEXT; nothing changes.
 refused() {
   local name=$1 text=$2
