@@ -1,6 +1,7 @@
 #include "qt/hand_over.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QProcess>
 
 #include "qt/linux_older_process.h"
@@ -55,6 +56,9 @@ int HandOverRun::replaceAndLaunch()
         replaceExecutable(QCoreApplication::applicationFilePath().toStdString(), target_.toStdString());
     if (result.ok) {
         qInfo("upgraded %s; starting it", qPrintable(target_));
+    } else if (!QFileInfo(target_).isExecutable()) {
+        qWarning("upgrade failed: %s", result.error.c_str());
+        return 1;
     } else {
         // The older copy has gone: the user gets it back as it was rather than none at all.
         qWarning("upgrade failed, %s is as it was: %s; starting it again", qPrintable(target_), result.error.c_str());

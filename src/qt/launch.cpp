@@ -181,6 +181,12 @@ std::optional<int> readStartCommandLine(const LaunchOptions& options, const Hand
     case StartKind::Ordinary:
         return std::nullopt;
     case StartKind::HandOver:
+        // The hand-over overwrites its target: only the explicit "-u" form a copy uses does that,
+        // never a path typed as the only argument.
+        if (options.positional.value(0).compare(QLatin1String("-u"), Qt::CaseInsensitive) != 0) {
+            qWarning("vandry: %s is not an option; an upgrade hand-over takes -u TARGET", decision.targetPath.c_str());
+            return 2;
+        }
         return runHandOver(
             {QString::fromStdString(decision.targetPath), options.olderProcess, relaunchArguments(options)});
     case StartKind::Exit:
