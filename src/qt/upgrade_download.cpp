@@ -72,6 +72,8 @@ void UpgradeDownload::signatureArrived()
         return finish(UpgradeRefusal::Cancelled);
     if (statusOf(*reply) == 404)
         return finish(UpgradeRefusal::MissingSignature);
+    if (reply->error() == QNetworkReply::OperationCanceledError) // far too long to be a signature
+        return finish(UpgradeRefusal::BadSignature);
     if (reply->error() != QNetworkReply::NoError || statusOf(*reply) != 200)
         return finish(UpgradeRefusal::DownloadFailed);
     const QByteArray body = reply->readAll();
