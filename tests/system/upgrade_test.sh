@@ -9,6 +9,14 @@
 set -euo pipefail
 vandry=$1 vandryctl=$2 server=$3 sign=$4
 source "$(dirname "$0")/copies.sh"
+# Copies started by a hand-over are not this shell's children: they are found by their executable.
+end_copies_from_work() {
+  local proc
+  for proc in /proc/[0-9]*; do
+    case "$(readlink "$proc/exe" 2>/dev/null)" in "$work"/*) kill -9 "${proc#/proc/}" 2>/dev/null || true ;; esac
+  done
+}
+trap 'end_copies_from_work; cleanup' EXIT
 
 "$sign" keygen "$work/key" > /dev/null
 "$sign" keygen "$work/other-key" > /dev/null
