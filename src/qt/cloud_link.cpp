@@ -86,6 +86,9 @@ public:
     {
     }
 
+    // A download in progress stops (its file removed) before the network it runs on goes.
+    ~Worker() override { delete download_; }
+
     // On the worker thread: the network objects belong to it.
     void begin()
     {
@@ -98,6 +101,29 @@ public:
     }
 
     void queueCheck(std::uint32_t flags) { checker_->queueCheck(flags); }
+
+    void downloadUpgrade(UpgradeDownloadRequest request)
+    {
+        if (download_)
+            return;
+        if (!downloadNetwork_)
+            downloadNetwork_ = std::make_unique<QNetworkAccessManager>();
+        download_ = new UpgradeDownload(*downloadNetwork_, std::move(request), this);
+        connect(download_, &UpgradeDownload::progress, this,
+                [this](qint64 received, qint64 total) { emit link_.upgradeProgress(received, total); });
+        connect(download_, &UpgradeDownload::finished, this, [this](UpgradeRefusal refusal, const QString& file) {
+            download_->deleteLater();
+            download_ = nullptr;
+            emit link_.upgradeDownloaded(refusal, file);
+        });
+        download_->start();
+    }
+
+    void cancelUpgradeDownload()
+    {
+        if (download_)
+            download_->cancel();
+    }
 
 private:
     UpdateChecker::Hooks hooks()
@@ -152,6 +178,8 @@ private:
     std::unique_ptr<UpdateChecker> checker_;
     bool inStep_ = false;
     bool tickDeferred_ = false;
+    std::unique_ptr<QNetworkAccessManager> downloadNetwork_;
+    UpgradeDownload* download_ = nullptr; // a child of this worker while it runs
 };
 
 CCloudLink::CCloudLink(FeedConfig config, const HostIdentity& identity, ServerList& servers,
@@ -159,6 +187,7 @@ CCloudLink::CCloudLink(FeedConfig config, const HostIdentity& identity, ServerLi
     : QObject(parent), worker_(new Worker(*this, std::move(config), identity, servers, std::move(probeRunning)))
 {
     qRegisterMetaType<UpgradeOffer>();
+    qRegisterMetaType<UpgradeRefusal>();
     thread_.setObjectName(QStringLiteral("CCloudLink"));
     worker_->moveToThread(&thread_);
     connect(&thread_, &QThread::finished, worker_, &QObject::deleteLater);
@@ -190,6 +219,18 @@ void CCloudLink::check(std::uint32_t flags)
 {
     QMetaObject::invokeMethod(
         worker_, [w = worker_, flags] { w->queueCheck(flags); }, Qt::QueuedConnection);
+}
+
+void CCloudLink::downloadUpgrade(const UpgradeDownloadRequest& request)
+{
+    QMetaObject::invokeMethod(
+        worker_, [w = worker_, request] { w->downloadUpgrade(request); }, Qt::QueuedConnection);
+}
+
+void CCloudLink::cancelUpgradeDownload()
+{
+    QMetaObject::invokeMethod(
+        worker_, [w = worker_] { w->cancelUpgradeDownload(); }, Qt::QueuedConnection);
 }
 
 } // namespace vandry

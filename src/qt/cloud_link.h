@@ -1,7 +1,8 @@
 #pragma once
 // CCloudLink: the feed worker. A thread of its own runs the UpdateChecker: a tick at start and
 // every ten seconds, HTTP POSTs over QNetworkAccessManager (blocking that thread only) and name
-// look-ups over QHostInfo. The server list it writes is the shared, locked ServerList.
+// look-ups over QHostInfo. The server list it writes is the shared, locked ServerList. Upgrade
+// downloads run on the same thread.
 //
 // Threads: construct, start(), check() and destroy on the owner's (main) thread. The signals
 // are emitted on the worker thread; connect them with a receiver that lives on the main thread
@@ -13,6 +14,7 @@
 
 #include "app/app_settings.h"
 #include "common/identity.h"
+#include "qt/upgrade_download.h"
 #include "update/feed_config.h"
 #include "update/update_checker.h"
 
@@ -32,11 +34,17 @@ public:
     // Queues one more check of the current feed address, as discovery asks when a server sends
     // a server list (flags 1).
     void check(std::uint32_t flags = kServerListCheckFlags);
+    // Fetches and checks a release on the worker's thread; upgradeDownloaded() reports the end.
+    // One at a time: a request while one runs is ignored.
+    void downloadUpgrade(const UpgradeDownloadRequest& request);
+    void cancelUpgradeDownload();
 
 signals:
     // A server list was stored (or none came): start the server probe.
     void serverProbeRequested();
     void upgradeAvailable(const vandry::UpgradeOffer& offer);
+    void upgradeProgress(qint64 received, qint64 total);
+    void upgradeDownloaded(vandry::UpgradeRefusal refusal, const QString& file);
 
 private:
     class Worker;

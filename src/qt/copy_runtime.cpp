@@ -5,9 +5,9 @@
 #include <malloc.h>
 #include <random>
 
-#include "common/text.h"
 #include "qt/cloud_link.h"
 #include "qt/qt_datagram_socket.h"
+#include "qt/upgrader.h"
 
 namespace vandry {
 
@@ -49,6 +49,7 @@ CopyRuntime::CopyRuntime(const HomePaths& home, const FeedConfigOverrides& feedO
 CopyRuntime::~CopyRuntime()
 {
     // The feed worker asks the endpoint whether a probe runs: it goes first.
+    upgrader_.reset();
     feedWorker_.reset();
     discovery_.reset();
     links_.reset();
@@ -122,11 +123,21 @@ void CopyRuntime::startFeedWorker()
     feedWorker_ = std::make_unique<CCloudLink>(feedConfig_, copy_.settings().identityCache, copy_.settings().servers,
                                                [discovery] { return discovery->serverProbeRunning(); });
     connect(feedWorker_.get(), &CCloudLink::serverProbeRequested, this, [discovery] { discovery->startServerProbe(); });
-    connect(feedWorker_.get(), &CCloudLink::upgradeAvailable, this, [this](const UpgradeOffer& offer) {
-        eventLog_.append("A newer version is available: " + escapeControlCharacters(offer.fileUrl) + "\r\n");
-        qInfo("a newer version is available: %s", offer.fileUrl.c_str());
-    });
+    const QString settingsFile = home_.settingsFile.isEmpty() ? home_.openSettings()->fileName() : home_.settingsFile;
+    upgrader_ = std::make_unique<Upgrader>(
+        *feedWorker_, profileStore_, UpgradeSetup{home_.stateDir, settingsFile, relaunchArguments_, upgradePrompt_},
+        [this](const std::string& line) {
+            eventLog_.append(line + "\r\n");
+            qInfo("%s", line.c_str());
+        },
+        [this] { QMetaObject::invokeMethod(this, &CopyRuntime::stop, Qt::QueuedConnection); });
     feedWorker_->start();
+}
+
+void CopyRuntime::prepareUpgrades(QStringList relaunchArguments, UpgradePromptHost* prompt)
+{
+    relaunchArguments_ = std::move(relaunchArguments);
+    upgradePrompt_ = prompt;
 }
 
 void CopyRuntime::stop()
@@ -141,6 +152,7 @@ void CopyRuntime::stop()
     hashes_.save(hashTableFile());
     if (discovery_)
         discovery_->stopServerProbe();
+    upgrader_.reset();
     feedWorker_.reset();
     emit stopped();
 }

@@ -37,6 +37,8 @@
 namespace vandry {
 
 class CCloudLink;
+class Upgrader;
+class UpgradePromptHost;
 
 class CopyRuntime : public QObject, private MainWindowHost {
     Q_OBJECT
@@ -53,6 +55,9 @@ public:
     // The first half of start-up: local record, network snapshot, settings. Returns the root
     // the user still has to choose before the copy can share, if any.
     MissingRoot start();
+    // How an upgrade restarts this copy (its options) and who asks the user (none: only the
+    // feed's automatic upgrades are installed). Call before run().
+    void prepareUpgrades(QStringList relaunchArguments, UpgradePromptHost* prompt);
     // The second half: the discovery endpoint, the neighbour list, the feed worker, the timer
     // and the event log. False when no UDP port could be bound.
     bool run();
@@ -128,6 +133,9 @@ private:
     std::unique_ptr<LinkTable> links_;
     std::unique_ptr<DiscoveryEndpoint> discovery_;
     std::unique_ptr<CCloudLink> feedWorker_;
+    QStringList relaunchArguments_;
+    UpgradePromptHost* upgradePrompt_ = nullptr;
+    std::unique_ptr<Upgrader> upgrader_; // goes before the feed worker it uses
     QTimer ticker_;
     bool stopping_ = false;
     // The share is walked on this thread; a rebuild asked for meanwhile runs when it is done.

@@ -5,6 +5,7 @@
 
 #include "qt/control_protocol.h"
 #include "qt/copy_runtime.h"
+#include "qt/hand_over.h"
 #include "qt/termination_signals.h"
 
 namespace vandry {
@@ -39,10 +40,15 @@ int runHeadless(const LaunchOptions& options)
 {
     const HomePaths home = homePathsFor(options);
     InstanceGuard guard(home);
-    if (const auto exitCode = prepareLaunch(options, home, guard))
+    const auto handOver = [](const HandOverRequest& request) {
+        return runHandOver(request.target, request.olderProcess, request.relaunchArguments);
+    };
+    if (const auto exitCode = prepareLaunch(options, home, guard, handOver))
         return *exitCode;
 
     CopyRuntime runtime(home, options.feed);
+    // Nobody to ask: only upgrades the feed marks automatic are installed.
+    runtime.prepareUpgrades(relaunchArguments(options), nullptr);
     HeadlessView view;
     runtime.windowModel().setView(&view);
     if (const MissingRoot missing = runtime.start(); missing != MissingRoot::None) {

@@ -65,6 +65,9 @@ LaunchOptions parseLaunchOptions(const QStringList& arguments)
                       QStringLiteral("URL")});
     parser.addOption({QStringLiteral("touch-host"), QStringLiteral("The host asked when no server turns up."),
                       QStringLiteral("HOST")});
+    parser.addOption({QStringLiteral("older-process"),
+                      QStringLiteral("Upgrade hand-over: the process of the copy being replaced."),
+                      QStringLiteral("PID")});
     parser.addPositionalArgument(QStringLiteral("args"), QStringLiteral("Upgrade hand-over arguments."),
                                  QStringLiteral("[-u PATH | -r | -auto]"));
     QStringList ours;
@@ -101,7 +104,35 @@ LaunchOptions parseLaunchOptions(const QStringList& arguments)
         return std::nullopt;
     };
     options.feed = {text("feed"), text("fallback-feed"), text("touch-host")};
+    if (const auto pid = optionValue(parser, QStringLiteral("older-process"))) {
+        bool ok = false;
+        const qint64 value = pid->toLongLong(&ok);
+        if (ok && value > 0)
+            options.olderProcess = value;
+    }
     return options;
+}
+
+QStringList relaunchArguments(const LaunchOptions& options)
+{
+    QStringList arguments;
+    if (options.headless)
+        arguments << QStringLiteral("--headless");
+    const auto add = [&arguments](const char* name, const std::optional<QString>& value) {
+        if (value)
+            arguments << QString::fromLatin1(name) << *value;
+    };
+    const auto text = [](const std::optional<std::string>& value) -> std::optional<QString> {
+        return value ? std::optional(QString::fromStdString(*value)) : std::nullopt;
+    };
+    if (options.home)
+        add("--home", QFileInfo(*options.home).absoluteFilePath());
+    add("--feed", text(options.feed.feedUrl));
+    add("--fallback-feed", text(options.feed.fallbackFeedUrl));
+    add("--touch-host", text(options.feed.touchHost));
+    if (options.uploadLimit)
+        add("--upload-limit", QString::number(*options.uploadLimit / 1024));
+    return arguments;
 }
 
 std::optional<int> parseUploadLimit(const QString& kib)
@@ -138,7 +169,7 @@ void applyRunOptions(const LaunchOptions& options, AppSettings& settings)
 
 namespace {
 // Exit code when the start-up reader ends this start.
-std::optional<int> readStartCommandLine(const LaunchOptions& options)
+std::optional<int> readStartCommandLine(const LaunchOptions& options, const HandOverRunner& runHandOver)
 {
     std::vector<std::string> arguments;
     for (const QString& argument : options.positional)
@@ -150,9 +181,14 @@ std::optional<int> readStartCommandLine(const LaunchOptions& options)
     case StartKind::Ordinary:
         return std::nullopt;
     case StartKind::HandOver:
-        qWarning("upgrade hand-over to %s requested; this build cannot install upgrades yet",
-                 decision.targetPath.c_str());
-        return 0;
+        // The hand-over overwrites its target: only the explicit "-u" form a copy uses does that,
+        // never a path typed as the only argument.
+        if (options.positional.value(0).compare(QLatin1String("-u"), Qt::CaseInsensitive) != 0) {
+            qWarning("vandry: %s is not an option; an upgrade hand-over takes -u TARGET", decision.targetPath.c_str());
+            return 2;
+        }
+        return runHandOver(
+            {QString::fromStdString(decision.targetPath), options.olderProcess, relaunchArguments(options)});
     case StartKind::Exit:
         if (decision.openTargetAfterDelay) {
             QThread::sleep(3);
@@ -165,9 +201,10 @@ std::optional<int> readStartCommandLine(const LaunchOptions& options)
 }
 } // namespace
 
-std::optional<int> prepareLaunch(const LaunchOptions& options, const HomePaths& home, InstanceGuard& guard)
+std::optional<int> prepareLaunch(const LaunchOptions& options, const HomePaths& home, InstanceGuard& guard,
+                                 const HandOverRunner& runHandOver)
 {
-    if (const auto exitCode = readStartCommandLine(options))
+    if (const auto exitCode = readStartCommandLine(options, runHandOver))
         return exitCode;
     switch (guard.acquire()) {
     case InstanceGuard::Outcome::Acquired:

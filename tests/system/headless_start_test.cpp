@@ -59,11 +59,15 @@ TEST(CommandLine, VersionAndHandOverArguments)
     QString output;
     EXPECT_EQ(runToEnd({QStringLiteral("--version")}, &output), 0);
     EXPECT_EQ(output.trimmed(), QStringLiteral("Vandry v0.9"));
-    // An upgrade hand-over runs no copy at all, so it needs no share folder.
+    // An upgrade hand-over runs no copy at all, so it needs no share folder; a target that is not
+    // there is not replaced.
     TestHome home;
     EXPECT_EQ(runToEnd({QStringLiteral("--headless"), QStringLiteral("--home"), home.path(QStringLiteral("A")),
                         QStringLiteral("-u"), QStringLiteral("/nowhere/vandry")},
                        &output),
-              0);
-    EXPECT_TRUE(output.contains(QStringLiteral("hand-over"))) << output.toStdString();
+              1);
+    EXPECT_TRUE(output.contains(QStringLiteral("upgrade failed"))) << output.toStdString();
+    // A bare path is no hand-over: nothing is replaced.
+    EXPECT_EQ(runToEnd({QStringLiteral("--headless"), QStringLiteral("/nowhere/vandry")}, &output), 2);
+    EXPECT_TRUE(output.contains(QStringLiteral("-u TARGET"))) << output.toStdString();
 }

@@ -7,7 +7,9 @@
 
 #include "qt/control_protocol.h"
 #include "qt/copy_runtime.h"
+#include "qt/hand_over.h"
 #include "ui/widgets/main_window.h"
+#include "ui/widgets/upgrade_dialogs.h"
 
 namespace vandry {
 
@@ -27,13 +29,21 @@ int runWindow(const LaunchOptions& options)
     installChineseQtTexts(qtTexts);
     const HomePaths home = homePathsFor(options);
     InstanceGuard guard(home);
-    if (const auto exitCode = prepareLaunch(options, home, guard)) {
+    const auto handOver = [](const HandOverRequest& request) {
+        UpgradeProgressDialog note;
+        note.show();
+        return runHandOver(request.target, request.olderProcess, request.relaunchArguments);
+    };
+    if (const auto exitCode = prepareLaunch(options, home, guard, handOver)) {
         if (!guard.errorText().isEmpty())
             QMessageBox::critical(nullptr, QStringLiteral("Vandry"), guard.errorText());
         return *exitCode;
     }
 
+    // Declared first, so that the prompt outlives the copy's upgrade flow.
+    UpgradePrompts upgradePrompts;
     CopyRuntime runtime(home, options.feed);
+    runtime.prepareUpgrades(relaunchArguments(options), &upgradePrompts);
     // The copy quits through its stop sequence only: with the window in the notification area,
     // closing the last dialog must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
