@@ -5,6 +5,7 @@
 #include <malloc.h>
 #include <random>
 
+#include "common/text.h"
 #include "qt/cloud_link.h"
 #include "qt/qt_datagram_socket.h"
 #include "qt/upgrader.h"
