@@ -18,6 +18,7 @@ struct ServerOptions {
     QString filesFolder;          // served for GET; empty: none
     FeedSettings feed;            // its server list from --advertise, or made from --udp
     RendezvousSettings rendezvous;
+    int statsEverySeconds = 60; // 0: no stats lines
 };
 
 struct ParsedCommandLine {

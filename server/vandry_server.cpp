@@ -19,7 +19,7 @@ namespace {
 using namespace vandry;
 
 constexpr int kForgetSweepMs = 5000;
-constexpr int kReceiveBufferBytes = 1 << 20; // absorbs bursts of announces
+constexpr int kReceiveBufferBytes = 8 << 20; // absorbs bursts of announces and echoes
 
 std::string endpointText(Endpoint endpoint)
 {
@@ -47,6 +47,16 @@ int run(QCoreApplication& app, ServerOptions options)
     QTimer forgetSweep;
     forgetSweep.callOnTimeout([&rendezvous] { rendezvous.forgetSilentCopies(); });
     forgetSweep.start(kForgetSweepMs);
+    QTimer statsTimer;
+    RendezvousStats lastStats;
+    if (options.statsEverySeconds > 0) {
+        statsTimer.callOnTimeout([&] {
+            logLine(statsLine(rendezvous.copies().size(), rendezvous.stats(), lastStats,
+                              static_cast<double>(options.statsEverySeconds)));
+            lastStats = rendezvous.stats();
+        });
+        statsTimer.start(options.statsEverySeconds * 1000);
+    }
 
     std::unique_ptr<FeedHttpServer> feed;
     std::string httpText = "off";
