@@ -21,6 +21,25 @@ std::optional<HostRecord> CopyTable::findLive(const HostIdentity& identity, std:
     return record(it->second);
 }
 
+std::vector<const ListGroup::Datagram*> CopyTable::fullList(const KeptCopy& copy)
+{
+    std::vector<const ListGroup::Datagram*> out;
+    std::size_t records = 0;
+    const auto add = [&](ListGroup& group) {
+        for (const auto& chunk : group.fullList()) {
+            if (records >= ListGroup::kSlots)
+                return;
+            out.push_back(chunk.datagram);
+            records += chunk.records;
+        }
+    };
+    add(*groups_[copy.group]);
+    for (std::size_t other = 0; other < groups_.size() && records < ListGroup::kSlots; ++other)
+        if (other != copy.group)
+            add(*groups_[other]);
+    return out;
+}
+
 Endpoint CopyTable::endpoint(const KeptCopy& copy) const
 {
     const HostRecord& r = record(copy);

@@ -5,6 +5,10 @@
 // populations are cut into groups of 2048. Next to the record the table keeps what the server last
 // sent the copy: when it was last sent a full list and the group version that list showed.
 //
+// A group with fewer than 2048 members (the last one, or one with holes) has its list topped up
+// with whole chunks of the other groups' lists, so that every copy is listed as many others as its
+// table holds; updates between full lists cover its own group only.
+//
 // A copy not heard for `forgetAfterSeconds` is dropped by forgetSilent() and leaves its slot free.
 // The table holds at most `capacity` copies and at most `perAddress` behind one source address, so
 // that a few addresses cannot fill it with made-up identities.
@@ -46,6 +50,8 @@ public:
     const HostRecord& record(const KeptCopy& copy) const { return groups_[copy.group]->record(copy.slot); }
     Endpoint endpoint(const KeptCopy& copy) const;
     ListGroup& groupOf(const KeptCopy& copy) { return *groups_[copy.group]; }
+    // The datagrams of the full list for a member of `copy`'s group.
+    std::vector<const ListGroup::Datagram*> fullList(const KeptCopy& copy);
 
     // Whether a new copy behind `address` would be taken.
     Admission admissible(Ipv4 address) const;

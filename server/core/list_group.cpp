@@ -1,5 +1,7 @@
 #include "server/core/list_group.h"
 
+#include <algorithm>
+
 namespace vandry {
 
 ListGroup::ListGroup()
@@ -40,9 +42,9 @@ void ListGroup::touch(std::uint16_t slot)
     stale_[slot / kRecordsPerDatagram] = true;
 }
 
-std::vector<const ListGroup::Datagram*> ListGroup::fullList()
+std::vector<ListGroup::Chunk> ListGroup::fullList()
 {
-    std::vector<const Datagram*> out;
+    std::vector<Chunk> out;
     for (std::size_t chunk = 0; chunk < kChunks; ++chunk) {
         if (stale_[chunk]) {
             std::vector<HostRecord> records;
@@ -52,10 +54,11 @@ std::vector<const ListGroup::Datagram*> ListGroup::fullList()
                     records.push_back(slots_[slot].record);
             auto datagrams = buildRecordListDatagrams(ControlType::Records, 0, records);
             chunks_[chunk] = datagrams.empty() ? Datagram{} : std::move(datagrams.front());
+            chunkRecords_[chunk] = records.size();
             stale_[chunk] = false;
         }
         if (!chunks_[chunk].empty())
-            out.push_back(&chunks_[chunk]);
+            out.push_back({&chunks_[chunk], chunkRecords_[chunk]});
     }
     return out;
 }

@@ -37,8 +37,12 @@ public:
     bool hasRoom() const { return !free_.empty(); }
     std::uint64_t version() const { return version_; }
 
-    // The type 2 datagrams listing every member; empty chunks are left out.
-    std::vector<const Datagram*> fullList();
+    struct Chunk {
+        const Datagram* datagram;
+        std::size_t records;
+    };
+    // The type 2 datagrams listing every member, with their record counts; empty chunks are left out.
+    std::vector<Chunk> fullList();
     // The members changed after `version`, or nullopt when there are more than `limit`.
     std::optional<std::vector<HostRecord>> changedSince(std::uint64_t version, std::size_t limit) const;
     template <typename Visit> void forEachMember(Visit visit) const
@@ -60,6 +64,7 @@ private:
     std::vector<std::uint16_t> free_;
     std::uint64_t version_ = 0;
     std::array<Datagram, kChunks> chunks_{};
+    std::array<std::size_t, kChunks> chunkRecords_{};
     std::array<bool, kChunks> stale_{};
 };
 

@@ -216,7 +216,7 @@ void RendezvousServer::sendFullList(KeptCopy& copy, Endpoint to)
         return refuse(Refusal::RateLimited, to);
     ListGroup& group = copies_.groupOf(copy);
     ++stats_.fullLists;
-    for (const auto* datagram : group.fullList()) {
+    for (const auto* datagram : copies_.fullList(copy)) {
         ++stats_.listDatagrams;
         stats_.listBytes += datagram->size();
         socket_.sendTo(*datagram, to);

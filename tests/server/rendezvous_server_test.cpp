@@ -173,6 +173,20 @@ TEST_F(RendezvousCapacityTest, FullTableRefusesNewcomersShortlyUntilACopyFallsSi
     EXPECT_FALSE(server.copies().findLive(copyRecord(2).identity, clock.nowSeconds()));
 }
 
+std::vector<HostRecord> recordsIn(const std::vector<const ListGroup::Datagram*>& datagrams)
+{
+    std::vector<HostRecord> all;
+    for (const auto* datagram : datagrams) {
+        auto bytes = *datagram;
+        EXPECT_EQ(expandCompressedDatagram(bytes, ControlDatagram::kMaxSize), LzwStatus::Ok);
+        const auto records = parseRecordList(ByteSpan(bytes).subspan(ControlDatagram::kSize));
+        EXPECT_TRUE(records);
+        if (records)
+            all.insert(all.end(), records->begin(), records->end());
+    }
+    return all;
+}
+
 TEST(CopyTable, CopiesBeyondOneGroupStartTheNextAndFreedSlotsAreReused)
 {
     CopyTable table(10'000, 45, 10'000);
@@ -186,7 +200,12 @@ TEST(CopyTable, CopiesBeyondOneGroupStartTheNextAndFreedSlotsAreReused)
         ASSERT_NE(table.admit(record(n), 1000 + (n == 5 ? 0 : 100)), nullptr);
     EXPECT_EQ(table.groups(), 2u);
     EXPECT_EQ(table.groupOf(*table.find(record(0).identity)).members(), ListGroup::kSlots);
-    EXPECT_EQ(table.find(record(2048).identity)->group, 1u);
+    const KeptCopy& last = *table.find(record(2048).identity);
+    EXPECT_EQ(last.group, 1u);
+    const auto lastList = recordsIn(table.fullList(last));
+    EXPECT_GE(lastList.size(), ListGroup::kSlots) << "topped up from the first group to a whole table";
+    EXPECT_LT(lastList.size(), ListGroup::kSlots + kRecordsPerDatagram);
+    EXPECT_EQ(lastList.front(), record(2048));
 
     EXPECT_EQ(table.forgetSilent(1045).size(), 1u); // copy 5, heard at 1000
     KeptCopy* late = table.admit(record(3000), 1100);
@@ -206,14 +225,10 @@ TEST(ListGroup, ListIsRebuiltWhereAMemberChangedAndChangesAreCounted)
     renamed.setNickname("renamed");
     group.update(29, renamed);
 
-    std::vector<HostRecord> all;
-    for (const auto* datagram : group.fullList()) {
-        auto bytes = *datagram;
-        ASSERT_EQ(expandCompressedDatagram(bytes, ControlDatagram::kMaxSize), LzwStatus::Ok);
-        const auto records = parseRecordList(ByteSpan(bytes).subspan(ControlDatagram::kSize));
-        ASSERT_TRUE(records);
-        all.insert(all.end(), records->begin(), records->end());
-    }
+    std::vector<const ListGroup::Datagram*> datagrams;
+    for (const auto& chunk : group.fullList())
+        datagrams.push_back(chunk.datagram);
+    const auto all = recordsIn(datagrams);
     EXPECT_EQ(all.size(), 45u);
     EXPECT_EQ(all[29], renamed);
     EXPECT_THAT(*group.changedSince(listed, 10), ElementsAre(renamed));
