@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "common/clock.h"
-#include "qt/qt_datagram_socket.h"
 #include "qt/termination_signals.h"
+#include "server/batch_udp_socket.h"
 #include "server/core/feed_document.h"
 #include "server/core/rendezvous_server.h"
 #include "server/feed_http_server.h"
@@ -34,7 +34,7 @@ int fail(const std::string& message)
 
 int run(QCoreApplication& app, ServerOptions options)
 {
-    QtDatagramSocket socket(options.udp.address);
+    BatchUdpSocket socket(options.udp.address);
     socket.setReceiveBufferSize(kReceiveBufferBytes);
     if (!socket.bind(options.udp.port))
         return fail("cannot bind UDP port " + std::to_string(options.udp.port));
@@ -49,11 +49,14 @@ int run(QCoreApplication& app, ServerOptions options)
     forgetSweep.start(kForgetSweepMs);
     QTimer statsTimer;
     RendezvousStats lastStats;
+    std::uint32_t lastStatsMs = clock.tickMs();
     if (options.statsEverySeconds > 0) {
         statsTimer.callOnTimeout([&] {
-            logLine(statsLine(rendezvous.copies().size(), rendezvous.stats(), lastStats,
-                              static_cast<double>(options.statsEverySeconds)));
+            const std::uint32_t nowMs = clock.tickMs(); // the timer may fire late under load
+            logLine(
+                statsLine(rendezvous.copies().size(), rendezvous.stats(), lastStats, (nowMs - lastStatsMs) / 1000.0));
             lastStats = rendezvous.stats();
+            lastStatsMs = nowMs;
         });
         statsTimer.start(options.statsEverySeconds * 1000);
     }

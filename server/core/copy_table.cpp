@@ -29,7 +29,8 @@ std::vector<const ListGroup::Datagram*> CopyTable::fullList(const KeptCopy& copy
         for (const auto& chunk : group.fullList()) {
             if (records >= ListGroup::kSlots)
                 return;
-            out.push_back(chunk.datagram);
+            for (const auto& datagram : *chunk.datagrams)
+                out.push_back(&datagram);
             records += chunk.records;
         }
     };

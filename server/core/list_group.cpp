@@ -39,7 +39,7 @@ void ListGroup::release(std::uint16_t slot)
 void ListGroup::touch(std::uint16_t slot)
 {
     slots_[slot].changed = ++version_;
-    stale_[slot / kRecordsPerDatagram] = true;
+    stale_[slot / kChunkSlots] = true;
 }
 
 std::vector<ListGroup::Chunk> ListGroup::fullList()
@@ -48,12 +48,11 @@ std::vector<ListGroup::Chunk> ListGroup::fullList()
     for (std::size_t chunk = 0; chunk < kChunks; ++chunk) {
         if (stale_[chunk]) {
             std::vector<HostRecord> records;
-            const std::size_t first = chunk * kRecordsPerDatagram;
-            for (std::size_t slot = first; slot < std::min(kSlots, first + kRecordsPerDatagram); ++slot)
+            const std::size_t first = chunk * kChunkSlots;
+            for (std::size_t slot = first; slot < std::min(kSlots, first + kChunkSlots); ++slot)
                 if (slots_[slot].used)
                     records.push_back(slots_[slot].record);
-            auto datagrams = buildRecordListDatagrams(ControlType::Records, 0, records);
-            chunks_[chunk] = datagrams.empty() ? Datagram{} : std::move(datagrams.front());
+            chunks_[chunk] = buildRecordListDatagrams(ControlType::Records, 0, records);
             chunkRecords_[chunk] = records.size();
             stale_[chunk] = false;
         }

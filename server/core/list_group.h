@@ -3,7 +3,8 @@
 // 2047 others, so a group is exactly what one copy can take in; every member gets the same list,
 // itself included (a copy skips its own identity when it merges a list). Because the list is the
 // same for all members, its datagrams are built once and sent as they are until a member changes:
-// the slots are cut into chunks of 20, one datagram each, and a change rebuilds only its chunk.
+// the slots are cut into chunks of 32, usually one datagram each (record_list_datagrams.h), and a
+// change rebuilds only its chunk.
 //
 // Every change of a slot takes a new version number, so that a member whose list is otherwise
 // current is sent only the records changed since the version it was last sent.
@@ -22,7 +23,8 @@ namespace vandry {
 class ListGroup {
 public:
     static constexpr std::size_t kSlots = 2048;
-    static constexpr std::size_t kChunks = (kSlots + kRecordsPerDatagram - 1) / kRecordsPerDatagram;
+    static constexpr std::size_t kChunkSlots = kMaxRecordsPerDatagram;
+    static constexpr std::size_t kChunks = (kSlots + kChunkSlots - 1) / kChunkSlots;
     using Datagram = std::vector<std::uint8_t>;
 
     ListGroup();
@@ -38,10 +40,11 @@ public:
     std::uint64_t version() const { return version_; }
 
     struct Chunk {
-        const Datagram* datagram;
+        const std::vector<Datagram>* datagrams;
         std::size_t records;
     };
-    // The type 2 datagrams listing every member, with their record counts; empty chunks are left out.
+    // The type 2 datagrams listing every member, by chunk with their record counts; empty chunks are
+    // left out.
     std::vector<Chunk> fullList();
     // The members changed after `version`, or nullopt when there are more than `limit`.
     std::optional<std::vector<HostRecord>> changedSince(std::uint64_t version, std::size_t limit) const;
@@ -63,7 +66,7 @@ private:
     std::array<Slot, kSlots> slots_{};
     std::vector<std::uint16_t> free_;
     std::uint64_t version_ = 0;
-    std::array<Datagram, kChunks> chunks_{};
+    std::array<std::vector<Datagram>, kChunks> chunks_{};
     std::array<std::size_t, kChunks> chunkRecords_{};
     std::array<bool, kChunks> stale_{};
 };
