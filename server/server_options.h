@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <string>
 
 #include "common/ipv4.h"
 #include "server/core/feed_document.h"
@@ -19,6 +20,7 @@ struct ServerOptions {
     FeedSettings feed;            // its server list from --advertise, or made from --udp
     RendezvousSettings rendezvous;
     int statsEverySeconds = 60; // 0: no stats lines
+    std::string registry;       // "redis://HOST:PORT" shared with other servers; empty: none
 };
 
 struct ParsedCommandLine {

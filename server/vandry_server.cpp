@@ -12,6 +12,7 @@
 #include "server/core/feed_document.h"
 #include "server/core/rendezvous_server.h"
 #include "server/feed_http_server.h"
+#include "server/redis_registry.h"
 #include "server/server_log.h"
 #include "server/server_options.h"
 
@@ -43,7 +44,20 @@ int run(QCoreApplication& app, ServerOptions options)
         if (advertised.port == 0)
             advertised.port = socket.localPort();
     SystemClock clock;
-    RendezvousServer rendezvous(socket, clock, options.rendezvous, logLine);
+    std::unique_ptr<RedisRegistry> registry;
+    RendezvousServer* shared = nullptr; // set once the server exists; snapshots arrive later, queued
+    if (!options.registry.empty()) {
+        RedisRegistry::Settings settings;
+        settings.address = *parseRedisUrl(options.registry);
+        settings.expirySeconds = options.rendezvous.forgetAfterSeconds;
+        settings.maxEntries = options.rendezvous.maxCopies;
+        registry = std::make_unique<RedisRegistry>(settings, logLine, [&shared](const RedisRegistry::Snapshot& s) {
+            if (shared)
+                shared->takeRegistrySnapshot(s);
+        });
+    }
+    RendezvousServer rendezvous(socket, clock, options.rendezvous, logLine, registry.get());
+    shared = &rendezvous;
     QTimer forgetSweep;
     forgetSweep.callOnTimeout([&rendezvous] { rendezvous.forgetSilentCopies(); });
     forgetSweep.start(kForgetSweepMs);
@@ -78,7 +92,8 @@ int run(QCoreApplication& app, ServerOptions options)
     logLine("started: UDP " + endpointText({options.udp.address, socket.localPort()}) + ", HTTP " + httpText +
             ", advertising " + serverListText(options.feed.servers) + ", at most " +
             std::to_string(options.rendezvous.maxCopies) + " copies, forgotten after " +
-            std::to_string(options.rendezvous.forgetAfterSeconds) + " s");
+            std::to_string(options.rendezvous.forgetAfterSeconds) + " s" +
+            (options.registry.empty() ? std::string() : ", registry " + options.registry));
     const int status = QCoreApplication::exec();
     logLine("stopped");
     return status;

@@ -20,11 +20,12 @@ std::uint64_t fnv1a(ByteSpan bytes)
 }
 } // namespace
 
-LoadCopySet::LoadCopySet(std::size_t copies, std::size_t watched) : copies_(copies)
+LoadCopySet::LoadCopySet(std::size_t copies, std::size_t first, std::size_t played, std::size_t watched)
+    : copies_(copies)
 {
-    watched = std::min(watched, copies);
+    watched = std::min(watched, played);
     for (std::size_t k = 0; k < watched; ++k) {
-        const auto copy = static_cast<std::uint32_t>(k * copies / watched);
+        const auto copy = static_cast<std::uint32_t>(first + k * played / watched);
         watchedIndex_.emplace(copy, heard_.size());
         heard_.emplace_back(copies, 0);
     }

@@ -24,8 +24,9 @@ public:
     static constexpr std::size_t kNeighbourSlots = 2047;
     static constexpr std::int64_t kOnlineSeconds = 120;
 
-    // Watches `watched` copies spread evenly over the `copies`.
-    LoadCopySet(std::size_t copies, std::size_t watched);
+    // Watches `watched` copies spread evenly over those played, copies `first` .. `first + played - 1`
+    // of a population of `copies`.
+    LoadCopySet(std::size_t copies, std::size_t first, std::size_t played, std::size_t watched);
 
     static HostRecord recordOf(std::uint32_t copy, Ipv4 address, std::uint16_t port);
     static std::optional<std::uint32_t> copyOf(const HostIdentity& identity);

@@ -10,6 +10,8 @@ const char* const kLoadUsage =
     "usage: rendezvous_load [options]\n"
     "  --server ADDR:PORT   rendezvous server (127.0.0.1:3333)\n"
     "  --copies N           copies to play, 1 to 200000 (1000)\n"
+    "  --first-copy K       play copies K to K+N-1, so that several runs play one population (0)\n"
+    "  --population P       copies in the whole population, all runs together (K+N)\n"
     "  --join-within S      spread the first announces over S seconds (20)\n"
     "  --duration S         length of the run, at most 3600 (120)\n"
     "  --period S           announce period (20)\n"
@@ -73,6 +75,10 @@ std::optional<LoadOptions> parseLoadOptions(int argc, char** argv, std::string& 
                 o.firstAddress = *a;
         } else if (name == "--copies" && (ok = number(value, 1, 200'000, n))) {
             o.copies = static_cast<std::uint32_t>(n);
+        } else if (name == "--first-copy" && (ok = number(value, 0, 1'000'000, n))) {
+            o.firstCopy = static_cast<std::uint32_t>(n);
+        } else if (name == "--population" && (ok = number(value, 1, 1'200'000, n))) {
+            o.population = static_cast<std::uint32_t>(n);
         } else if (name == "--join-within" && (ok = number(value, 0, 3600, n))) {
             o.joinWithinSeconds = n;
         } else if (name == "--duration" && (ok = number(value, 1, 3600, n))) {
@@ -93,6 +99,12 @@ std::optional<LoadOptions> parseLoadOptions(int argc, char** argv, std::string& 
             error = "bad value for " + std::string(name) + ": " + std::string(value);
             return std::nullopt;
         }
+    }
+    if (o.population == 0)
+        o.population = o.firstCopy + o.copies;
+    if (o.population < o.firstCopy + o.copies) {
+        error = "--population is smaller than the copies played";
+        return std::nullopt;
     }
     if ((o.firstAddress & 0xFFFFFF) + o.copies > 0xFFFFFF) {
         error = "--first leaves no room for that many copies in 127.0.0.0/8";

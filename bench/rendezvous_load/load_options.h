@@ -12,6 +12,8 @@ namespace vandry {
 struct LoadOptions {
     Endpoint server{0x7F000001, 3333};
     std::uint32_t copies = 1000;
+    std::uint32_t firstCopy = 0;    // this run plays copies firstCopy .. firstCopy + copies - 1
+    std::uint32_t population = 0;   // copies in the whole system (other runs play the rest); 0: ours
     double joinWithinSeconds = 20;  // first announces spread evenly over this
     double durationSeconds = 120;   // the whole run, joining included
     double periodSeconds = 20;      // a copy announces this often

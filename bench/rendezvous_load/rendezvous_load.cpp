@@ -76,9 +76,10 @@ class LoadRun {
 public:
     LoadRun(const LoadOptions& options, int socket)
         : o_(options), socket_(socket),
-          copies_(options.copies,
-                  options.watched ? options.watched : std::max<std::size_t>(1, kWatchBudget / options.copies))
+          copies_(options.population, options.firstCopy, options.copies,
+                  options.watched ? options.watched : std::max<std::size_t>(1, kWatchBudget / options.population))
     {
+        // Copies are numbered from 0 here; the population's number is firstCopy more.
         for (std::uint32_t copy = 0; copy < o_.copies; ++copy)
             due_.push({static_cast<std::int64_t>(o_.joinWithinSeconds * 1000 * copy / o_.copies), copy});
         announceCount_.assign(o_.copies, 0);
@@ -151,7 +152,7 @@ void LoadRun::announceDue(std::int64_t nowMs)
     while (!due_.empty() && due_.top().first <= nowMs) {
         const auto [at, copy] = due_.top();
         due_.pop();
-        const auto record = encodeHostRecord(LoadCopySet::recordOf(copy, o_.firstAddress + copy, port_));
+        const auto record = encodeHostRecord(LoadCopySet::recordOf(o_.firstCopy + copy, o_.firstAddress + copy, port_));
         ControlDatagram header;
         header.type = static_cast<std::uint8_t>(ControlType::Announce);
         header.subType = announceCount_[copy]++ % 4 == 0 ? 1 : 0; // as a copy: a full list every 80 s
@@ -176,7 +177,7 @@ void LoadRun::handle(ByteSpan datagram, Ipv4 to)
                type == static_cast<std::uint8_t>(ControlType::RecordsUpdate)) {
         ++total_.listDatagrams;
         total_.listBytes += datagram.size();
-        if (!copies_.listed(copy, datagram, elapsedMs() / 1000))
+        if (!copies_.listed(o_.firstCopy + copy, datagram, elapsedMs() / 1000))
             ++total_.unreadable;
     } else if (type == kRefusalType) {
         ++total_.refusals;
@@ -259,6 +260,8 @@ int LoadRun::report()
     };
     const std::int64_t second = elapsedMs() / 1000;
     const std::size_t complete = copies_.completeCount(second);
+    if (o_.population != o_.copies)
+        std::printf("copies %u to %u of %u: ", o_.firstCopy, o_.firstCopy + o_.copies - 1, o_.population);
     std::printf("copies %u joining within %.0f s, announcing every %.0f s; ran %.0f s, measured from %.0f s\n",
                 o_.copies, o_.joinWithinSeconds, o_.periodSeconds, o_.durationSeconds, measureFrom_);
     std::printf(

@@ -1,5 +1,7 @@
 #include "server/core/copy_table.h"
 
+#include <algorithm>
+
 namespace vandry {
 
 CopyTable::CopyTable(std::size_t capacity, std::int64_t forgetAfterSeconds, std::size_t perAddress)
@@ -74,6 +76,52 @@ KeptCopy* CopyTable::admit(const HostRecord& record, std::int64_t now)
 {
     if (copies_.contains(record.identity) || admissible(record.mapAddr) != Admission::Admitted)
         return nullptr;
+    countAddress(record.mapAddr, +1);
+    return place(record, now);
+}
+
+KeptCopy* CopyTable::admitRemote(const HostRecord& record, std::int64_t heardAt)
+{
+    if (copies_.contains(record.identity) || full())
+        return nullptr;
+    KeptCopy* copy = place(record, heardAt);
+    copy->remote = true;
+    return copy;
+}
+
+void CopyTable::updateRemote(KeptCopy& copy, const HostRecord& record, std::int64_t heardAt)
+{
+    copy.lastHeard = std::max(copy.lastHeard, heardAt);
+    if (this->record(copy) != record)
+        groups_[copy.group]->update(copy.slot, record);
+}
+
+void CopyTable::makeRemote(KeptCopy& copy, const HostRecord& record, std::int64_t heardAt)
+{
+    if (!copy.remote)
+        countAddress(this->record(copy).mapAddr, -1);
+    copy.remote = true;
+    copy.lastHeard = heardAt;
+    groups_[copy.group]->update(copy.slot, record);
+}
+
+void CopyTable::makeLocal(KeptCopy& copy)
+{
+    if (copy.remote)
+        countAddress(record(copy).mapAddr, +1);
+    copy.remote = false;
+}
+
+void CopyTable::release(const KeptCopy& copy)
+{
+    if (!copy.remote)
+        countAddress(record(copy).mapAddr, -1);
+    groups_[copy.group]->release(copy.slot);
+    groupsWithRoom_.insert(copy.group);
+}
+
+KeptCopy* CopyTable::place(const HostRecord& record, std::int64_t now)
+{
     if (groupsWithRoom_.empty()) {
         groupsWithRoom_.insert(static_cast<std::uint32_t>(groups_.size()));
         groups_.push_back(std::make_unique<ListGroup>());
@@ -82,7 +130,6 @@ KeptCopy* CopyTable::admit(const HostRecord& record, std::int64_t now)
     const std::uint16_t slot = *groups_[group]->take(record);
     if (!groups_[group]->hasRoom())
         groupsWithRoom_.erase(group);
-    countAddress(record.mapAddr, +1);
     KeptCopy& copy = copies_[record.identity];
     copy = KeptCopy{group, slot, now, KeptCopy::kNever, 0};
     return &copy;
@@ -100,9 +147,11 @@ bool CopyTable::refresh(KeptCopy& copy, const HostRecord& record, std::int64_t n
 bool CopyTable::move(KeptCopy& copy, const HostRecord& record, std::int64_t now)
 {
     const Ipv4 from = this->record(copy).mapAddr;
-    if (from != record.mapAddr && copiesAt(record.mapAddr) >= perAddress_)
+    if ((copy.remote || from != record.mapAddr) && copiesAt(record.mapAddr) >= perAddress_)
         return false;
-    countAddress(from, -1);
+    if (!copy.remote)
+        countAddress(from, -1);
+    copy.remote = false;
     countAddress(record.mapAddr, +1);
     copy.lastHeard = now;
     groups_[copy.group]->update(copy.slot, record);
@@ -114,14 +163,12 @@ std::vector<HostRecord> CopyTable::forgetSilent(std::int64_t now)
     std::vector<HostRecord> forgotten;
     for (auto it = copies_.begin(); it != copies_.end();) {
         const KeptCopy& copy = it->second;
-        if (now - copy.lastHeard < forgetAfter_) {
+        if (copy.remote || now - copy.lastHeard < forgetAfter_) {
             ++it;
             continue;
         }
         forgotten.push_back(record(copy));
-        countAddress(record(copy).mapAddr, -1);
-        groups_[copy.group]->release(copy.slot);
-        groupsWithRoom_.insert(copy.group);
+        release(copy);
         it = copies_.erase(it);
     }
     return forgotten;

@@ -37,6 +37,7 @@ struct KeptCopy {
     std::int64_t lastHeard = 0;
     std::int64_t lastFullList = kNever;
     std::uint64_t listedVersion = 0;
+    bool remote = false; // registered at another server: listed, never answered or pushed to
 };
 
 enum class Admission { Admitted, TableFull, AddressFull };
@@ -61,8 +62,31 @@ public:
     bool refresh(KeptCopy& copy, const HostRecord& record, std::int64_t now);
     // Verified at a new endpoint; false when the new address already holds its share of copies.
     bool move(KeptCopy& copy, const HostRecord& record, std::int64_t now);
-    // Drops the copies not heard for the configured time and returns their records.
+    // Drops the local copies not heard for the configured time and returns their records.
     std::vector<HostRecord> forgetSilent(std::int64_t now);
+
+    // Copies registered at other servers: taken in beyond the per-address limit (their server
+    // applied it), kept up to date, and dropped when the registry no longer holds them.
+    KeptCopy* admitRemote(const HostRecord& record, std::int64_t heardAt);
+    void updateRemote(KeptCopy& copy, const HostRecord& record, std::int64_t heardAt);
+    // A local copy heard from by another server since: it is theirs now.
+    void makeRemote(KeptCopy& copy, const HostRecord& record, std::int64_t heardAt);
+    void makeLocal(KeptCopy& copy);
+    // Drops the remote copies for which `inRegistry` is false.
+    template <typename Predicate> std::size_t forgetRemoteUnless(Predicate inRegistry)
+    {
+        std::size_t forgotten = 0;
+        for (auto it = copies_.begin(); it != copies_.end();) {
+            if (it->second.remote && !inRegistry(it->first)) {
+                release(it->second);
+                it = copies_.erase(it);
+                ++forgotten;
+            } else {
+                ++it;
+            }
+        }
+        return forgotten;
+    }
 
     std::size_t size() const { return copies_.size(); }
     bool full() const { return copies_.size() >= capacity_; }
@@ -71,6 +95,8 @@ public:
 
 private:
     void countAddress(Ipv4 address, int delta);
+    KeptCopy* place(const HostRecord& record, std::int64_t now);
+    void release(const KeptCopy& copy);
 
     std::size_t capacity_;
     std::int64_t forgetAfter_;

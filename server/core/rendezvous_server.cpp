@@ -1,5 +1,7 @@
 #include "server/core/rendezvous_server.h"
 
+#include <set>
+
 #include "server/core/log_text.h"
 #include "server/core/record_list_datagrams.h"
 
@@ -27,11 +29,12 @@ std::string copyText(const HostRecord& record)
 }
 } // namespace
 
-RendezvousServer::RendezvousServer(DatagramSocket& socket, const Clock& clock, RendezvousSettings settings, LogSink log)
+RendezvousServer::RendezvousServer(DatagramSocket& socket, const Clock& clock, RendezvousSettings settings, LogSink log,
+                                   CopyRegistry* registry)
     : socket_(socket), clock_(clock), settings_(settings),
       copies_(settings.maxCopies, settings.forgetAfterSeconds, settings.limits.identitiesPerAddress),
       checks_(settings.maxPendingChecks, settings.checkExpirySeconds), limits_(settings.limits),
-      pushBudget_(settings.pushes, clock.tickMs()), log_(std::move(log))
+      pushBudget_(settings.pushes, clock.tickMs()), log_(std::move(log)), registry_(registry)
 {
     socket_.setReceiveHandler([this](ByteSpan datagram, Endpoint source) { handleDatagram(datagram, source); });
 }
@@ -112,8 +115,11 @@ void RendezvousServer::handleAnnounce(std::uint8_t subType, ByteSpan payload, En
     record->mapPort = source.port;
     KeptCopy* copy = copies_.find(record->identity);
     if (copy && copies_.endpoint(*copy) == source) {
+        // Known from another server at this very endpoint, which that server verified.
+        copies_.makeLocal(*copy);
         if (copies_.refresh(*copy, *record, clock_.nowSeconds()))
             log_("copy changed: " + copyText(*record));
+        publish(*copy);
         return answerKnown(*copy, subType == kFullListSubType, source);
     }
     if (copy && !quietLongEnough(*copy))
@@ -147,8 +153,11 @@ void RendezvousServer::handleEcho(ByteSpan datagram, Endpoint source)
     KeptCopy* copy = copies_.find(record->identity);
     if (!copy)
         return admit(*record, source);
-    if (copies_.endpoint(*copy) == source)
+    if (copies_.endpoint(*copy) == source) {
+        copies_.makeLocal(*copy);
+        publish(*copy);
         return answerKnown(*copy, true, source);
+    }
     if (!quietLongEnough(*copy))
         return refuse(Refusal::IdentityInUse, source);
     moveTo(*copy, *record, source);
@@ -168,6 +177,7 @@ void RendezvousServer::admit(const HostRecord& record, Endpoint source)
     refusalLogged_ = false;
     ++stats_.newCopies;
     log_("new copy: " + copyText(record) + " (" + std::to_string(copies_.size()) + " kept)");
+    publish(*copy);
     sendFullList(*copy, source);
     pushNewcomer(*copy);
 }
@@ -178,8 +188,34 @@ void RendezvousServer::moveTo(KeptCopy& copy, const HostRecord& record, Endpoint
         return refuse(Refusal::AddressFull, source);
     ++stats_.movedCopies;
     log_("copy moved: " + copyText(record));
+    publish(copy);
     sendFullList(copy, source);
     pushNewcomer(copy);
+}
+
+void RendezvousServer::publish(const KeptCopy& copy)
+{
+    if (registry_)
+        registry_->publish({copies_.record(copy), copy.lastHeard});
+}
+
+void RendezvousServer::takeRegistrySnapshot(std::span<const RegistryEntry> entries)
+{
+    std::set<HostIdentity> inRegistry;
+    for (const RegistryEntry& entry : entries) {
+        inRegistry.insert(entry.record.identity);
+        KeptCopy* copy = copies_.find(entry.record.identity);
+        if (!copy) {
+            copies_.admitRemote(entry.record, entry.heardAt);
+        } else if (copy->remote) {
+            copies_.updateRemote(*copy, entry.record, entry.heardAt);
+        } else if (Endpoint{entry.record.mapAddr, entry.record.mapPort} != copies_.endpoint(*copy) &&
+                   entry.heardAt > copy->lastHeard && quietLongEnough(*copy)) {
+            log_("copy went to another server: " + copyText(entry.record));
+            copies_.makeRemote(*copy, entry.record, entry.heardAt);
+        }
+    }
+    copies_.forgetRemoteUnless([&](const HostIdentity& identity) { return inRegistry.contains(identity); });
 }
 
 bool RendezvousServer::quietLongEnough(const KeptCopy& copy) const
@@ -238,7 +274,8 @@ void RendezvousServer::pushNewcomer(const KeptCopy& copy)
     }
     const auto datagram = buildRecordListDatagrams(ControlType::RecordsUpdate, kPushSubType, {&newcomer, 1}).front();
     group.forEachMember([&](const HostRecord& other) {
-        if (other.identity == newcomer.identity)
+        const KeptCopy* member = copies_.find(other.identity);
+        if (other.identity == newcomer.identity || !member || member->remote)
             return;
         ++stats_.pushDatagrams;
         socket_.sendTo(datagram, {other.mapAddr, other.mapPort});

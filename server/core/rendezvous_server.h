@@ -12,6 +12,8 @@
 //  - type 147 sub-type 1: the echo of a check;
 //  - type 5 sub-type 0 (relayed request) and the reliable transport's UDT_RELAY: passed on to the
 //    live copy they name, at its mapped endpoint (relay_packets.h).
+// With a registry (copy_registry.h), the copies verified here are published to it, and the copies
+// other servers published are listed to ours as members of their groups.
 // Every source address is held to its limits (source_limits.h); an announce over a limit gets a
 // 12-byte refusal (rendezvous_stats.h), itself rate-limited. Nothing a source sends before it has
 // proved its endpoint brings back more bytes than it sent. Everything else, and anything of the
@@ -26,6 +28,7 @@
 #include "common/clock.h"
 #include "common/socket.h"
 #include "discovery/control_datagram.h"
+#include "server/core/copy_registry.h"
 #include "server/core/copy_table.h"
 #include "server/core/endpoint_checks.h"
 #include "server/core/relay_packets.h"
@@ -59,8 +62,9 @@ class RendezvousServer {
 public:
     using LogSink = std::function<void(const std::string&)>;
 
-    // Takes over the socket's receive handler until destroyed.
-    RendezvousServer(DatagramSocket& socket, const Clock& clock, RendezvousSettings settings, LogSink log);
+    // Takes over the socket's receive handler until destroyed. `registry` may be null: no sharing.
+    RendezvousServer(DatagramSocket& socket, const Clock& clock, RendezvousSettings settings, LogSink log,
+                     CopyRegistry* registry = nullptr);
     ~RendezvousServer();
     RendezvousServer(const RendezvousServer&) = delete;
     RendezvousServer& operator=(const RendezvousServer&) = delete;
@@ -68,6 +72,9 @@ public:
     void handleDatagram(ByteSpan datagram, Endpoint source);
     // Drops silent copies, expired checks and idle sources; the owner calls this every few seconds.
     void forgetSilentCopies();
+    // Every entry the registry holds, from all servers: the others' copies are taken in, updated, and
+    // dropped once the registry has expired them.
+    void takeRegistrySnapshot(std::span<const RegistryEntry> entries);
     const CopyTable& copies() const { return copies_; }
     const RendezvousStats& stats() const { return stats_; }
 
@@ -84,6 +91,7 @@ private:
     void pushNewcomer(const KeptCopy& copy);
     void refuse(Refusal why, Endpoint source);
     bool quietLongEnough(const KeptCopy& copy) const;
+    void publish(const KeptCopy& copy);
     void deliver(const std::optional<RoutedPacket>& packet, const char* what, Endpoint source);
 
     DatagramSocket& socket_;
@@ -95,6 +103,7 @@ private:
     TokenBucket pushBudget_;
     RendezvousStats stats_;
     LogSink log_;
+    CopyRegistry* registry_;
     std::int64_t lastFullTableSweep_ = 0;
     bool refusalLogged_ = false; // one log line per spell of a full table, not one per announce
 };
