@@ -40,22 +40,41 @@ void ListGroup::touch(std::uint16_t slot)
 {
     slots_[slot].changed = ++version_;
     stale_[slot / kChunkSlots] = true;
+    chunkChanged_[slot / kChunkSlots] = version_;
+}
+
+void ListGroup::rebuild(std::size_t chunk)
+{
+    std::vector<HostRecord> records;
+    const std::size_t first = chunk * kChunkSlots;
+    for (std::size_t slot = first; slot < std::min(kSlots, first + kChunkSlots); ++slot)
+        if (slots_[slot].used)
+            records.push_back(slots_[slot].record);
+    chunks_[chunk] = buildRecordListDatagrams(ControlType::Records, 0, records);
+    chunkRecords_[chunk] = records.size();
+    stale_[chunk] = false;
+}
+
+std::vector<const ListGroup::Datagram*> ListGroup::chunksChangedSince(std::uint64_t version)
+{
+    std::vector<const Datagram*> out;
+    for (std::size_t chunk = 0; chunk < kChunks; ++chunk) {
+        if (chunkChanged_[chunk] <= version)
+            continue;
+        if (stale_[chunk])
+            rebuild(chunk);
+        for (const auto& datagram : chunks_[chunk])
+            out.push_back(&datagram);
+    }
+    return out;
 }
 
 std::vector<ListGroup::Chunk> ListGroup::fullList()
 {
     std::vector<Chunk> out;
     for (std::size_t chunk = 0; chunk < kChunks; ++chunk) {
-        if (stale_[chunk]) {
-            std::vector<HostRecord> records;
-            const std::size_t first = chunk * kChunkSlots;
-            for (std::size_t slot = first; slot < std::min(kSlots, first + kChunkSlots); ++slot)
-                if (slots_[slot].used)
-                    records.push_back(slots_[slot].record);
-            chunks_[chunk] = buildRecordListDatagrams(ControlType::Records, 0, records);
-            chunkRecords_[chunk] = records.size();
-            stale_[chunk] = false;
-        }
+        if (stale_[chunk])
+            rebuild(chunk);
         if (!chunks_[chunk].empty())
             out.push_back({&chunks_[chunk], chunkRecords_[chunk]});
     }

@@ -46,6 +46,9 @@ public:
     // The type 2 datagrams listing every member, by chunk with their record counts; empty chunks are
     // left out.
     std::vector<Chunk> fullList();
+    // The datagrams of the chunks in which a member changed after `version`: cheaper than the full
+    // list when many changed, and built once for every member that needs them.
+    std::vector<const Datagram*> chunksChangedSince(std::uint64_t version);
     // The members changed after `version`, or nullopt when there are more than `limit`.
     std::optional<std::vector<HostRecord>> changedSince(std::uint64_t version, std::size_t limit) const;
     template <typename Visit> void forEachMember(Visit visit) const
@@ -62,12 +65,14 @@ private:
         bool used = false;
     };
     void touch(std::uint16_t slot);
+    void rebuild(std::size_t chunk);
 
     std::array<Slot, kSlots> slots_{};
     std::vector<std::uint16_t> free_;
     std::uint64_t version_ = 0;
     std::array<std::vector<Datagram>, kChunks> chunks_{};
     std::array<std::size_t, kChunks> chunkRecords_{};
+    std::array<std::uint64_t, kChunks> chunkChanged_{};
     std::array<bool, kChunks> stale_{};
 };
 

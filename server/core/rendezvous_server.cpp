@@ -233,17 +233,29 @@ void RendezvousServer::answerKnown(KeptCopy& copy, bool asksForFullList, Endpoin
     if (group.version() <= copy.listedVersion)
         return; // nothing new: the copy's list is current
     const auto changes = group.changedSince(copy.listedVersion, settings_.maxUpdateRecords);
-    if (!changes)
-        return sendFullList(copy, source);
+    if (!changes) {
+        // Many changes, as while a group fills: the chunks they fall in, as built for everyone.
+        if (!limits_.allow(source.address, SourceBudget::List, clock_.tickMs()))
+            return refuse(Refusal::RateLimited, source);
+        ++stats_.updateLists;
+        for (const auto* datagram : group.chunksChangedSince(copy.listedVersion))
+            send(*datagram, source);
+        copy.listedVersion = group.version();
+        return;
+    }
     copy.listedVersion = group.version();
     if (changes->empty())
         return; // only departures, which the copy notices by itself as their records age
     ++stats_.updateLists;
-    for (const auto& datagram : buildRecordListDatagrams(ControlType::Records, 0, *changes)) {
-        ++stats_.listDatagrams;
-        stats_.listBytes += datagram.size();
-        socket_.sendTo(datagram, source);
-    }
+    for (const auto& datagram : buildRecordListDatagrams(ControlType::Records, 0, *changes))
+        send(datagram, source);
+}
+
+void RendezvousServer::send(const std::vector<std::uint8_t>& listDatagram, Endpoint to)
+{
+    ++stats_.listDatagrams;
+    stats_.listBytes += listDatagram.size();
+    socket_.sendTo(listDatagram, to);
 }
 
 void RendezvousServer::sendFullList(KeptCopy& copy, Endpoint to)
@@ -252,11 +264,8 @@ void RendezvousServer::sendFullList(KeptCopy& copy, Endpoint to)
         return refuse(Refusal::RateLimited, to);
     ListGroup& group = copies_.groupOf(copy);
     ++stats_.fullLists;
-    for (const auto* datagram : copies_.fullList(copy)) {
-        ++stats_.listDatagrams;
-        stats_.listBytes += datagram->size();
-        socket_.sendTo(*datagram, to);
-    }
+    for (const auto* datagram : copies_.fullList(copy))
+        send(*datagram, to);
     copy.lastFullList = clock_.nowSeconds();
     copy.listedVersion = group.version();
 }

@@ -8,7 +8,8 @@
 //    the full list of its group (list_group.h) and pushed to the group's other members as a type 3
 //    sub-type 1 list while the server-wide push budget lasts. A known copy announcing from its
 //    endpoint gets a full list when it asks (sub-type 1) or when its last one is getting old, and
-//    otherwise only the records of its group changed since its last list, if any;
+//    otherwise only the records of its group changed since its last list, if any (past 200 of them,
+//    the prebuilt datagrams of the chunks they fall in);
 //  - type 147 sub-type 1: the echo of a check;
 //  - type 5 sub-type 0 (relayed request) and the reliable transport's UDT_RELAY: passed on to the
 //    live copy they name, at its mapped endpoint (relay_packets.h).
@@ -88,6 +89,7 @@ private:
     void moveTo(KeptCopy& copy, const HostRecord& record, Endpoint source);
     void answerKnown(KeptCopy& copy, bool asksForFullList, Endpoint source);
     void sendFullList(KeptCopy& copy, Endpoint to);
+    void send(const std::vector<std::uint8_t>& listDatagram, Endpoint to);
     void pushNewcomer(const KeptCopy& copy);
     void refuse(Refusal why, Endpoint source);
     bool quietLongEnough(const KeptCopy& copy) const;

@@ -104,6 +104,26 @@ TEST_F(RendezvousTest, KnownCopyIsSentOnlyTheChangesUntilItsListGrowsOld)
         << "100 s: its neighbours would go offline before the next announce";
 }
 
+class RendezvousManyChangesTest : public RendezvousTest {
+protected:
+    RendezvousManyChangesTest() : RendezvousTest(settingsWith([](auto& s) { s.maxUpdateRecords = 5; })) {}
+};
+
+TEST_F(RendezvousManyChangesTest, ManyChangesGoAsTheChunksTheyFallIn)
+{
+    for (int n = 1; n <= 40; ++n)
+        announce(n); // copy 1 was listed when it stood alone
+    clock.advanceSeconds(20);
+    socket.sent.clear();
+    announce(1);
+    std::vector<HostRecord> expected;
+    for (int n = 2; n <= 40; ++n)
+        expected.push_back(keptRecord(n));
+    EXPECT_THAT(othersListedTo(1), UnorderedElementsAreArray(expected));
+    EXPECT_EQ(server.stats().fullLists, 40u) << "one each on joining, none since";
+    EXPECT_EQ(server.stats().updateLists, 1u);
+}
+
 TEST_F(RendezvousTest, NewcomerIsPushedToTheKnownCopies)
 {
     announce(1);
@@ -256,6 +276,7 @@ TEST(ListGroup, ListIsRebuiltWhereAMemberChangedAndChangesAreCounted)
     EXPECT_EQ(all.size(), 45u);
     EXPECT_EQ(all[29], renamed);
     EXPECT_THAT(*group.changedSince(listed, 10), ElementsAre(renamed));
+    EXPECT_EQ(recordsIn(group.chunksChangedSince(listed)).size(), 32u) << "the first chunk only";
     group.take(keptRecord(46));
     EXPECT_EQ(group.changedSince(listed, 1), std::nullopt) << "over the limit";
 }
