@@ -1,5 +1,6 @@
 #include "server/core/rendezvous_server.h"
 
+#include <algorithm>
 #include <set>
 
 #include "server/core/log_text.h"
@@ -202,7 +203,9 @@ void RendezvousServer::publish(const KeptCopy& copy)
 void RendezvousServer::takeRegistrySnapshot(std::span<const RegistryEntry> entries)
 {
     std::set<HostIdentity> inRegistry;
-    for (const RegistryEntry& entry : entries) {
+    for (RegistryEntry entry : entries) {
+        // Another server's clock, or a damaged entry, may claim a copy heard in the future.
+        entry.heardAt = std::min(entry.heardAt, clock_.nowSeconds());
         inRegistry.insert(entry.record.identity);
         KeptCopy* copy = copies_.find(entry.record.identity);
         if (!copy) {
