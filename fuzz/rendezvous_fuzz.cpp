@@ -4,7 +4,8 @@
 //
 // Input: repeated [control u8][size u16le][size bytes]. Control bits 0-1 pick the source; bit 2 sets
 // the datagram's length field to its size (so that deep paths are reached); bit 3 moves the clock
-// 45 s on first; bit 4 sweeps silent copies afterwards.
+// 45 s on first; bit 4 sweeps silent copies afterwards; bit 5 answers the last return-routability
+// check, from the same source, as a copy would.
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
@@ -46,8 +47,12 @@ public:
             require(expandCompressedDatagram(expanded, ControlDatagram::kMaxSize + ControlDatagram::kSize) ==
                     LzwStatus::Ok);
             require(parseRecordList(ByteSpan(expanded).subspan(ControlDatagram::kSize)).has_value());
+        } else if (type == 147) {
+            require(datagram.size() <= 28 && datagram[3] == 0);
+            lastCheck.assign(datagram.begin(), datagram.end());
+            lastCheck[3] = 1; // what the copy there would echo
         } else {
-            require(type == 0 || type == 5);
+            require(type == 0 || type == 5 || (type == 148 && datagram.size() == ControlDatagram::kSize));
         }
         return true;
     }
@@ -56,6 +61,7 @@ public:
     bool joinMulticastGroup(Ipv4) override { return true; }
     void setReceiveHandler(ReceiveHandler h) override { handler = std::move(h); }
     ReceiveHandler handler;
+    std::vector<std::uint8_t> lastCheck;
 };
 } // namespace
 
@@ -63,7 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     CheckingSocket socket;
     ManualClock clock;
-    RendezvousServer server(socket, clock, {kMaxCopies, 90}, [](const std::string&) {});
+    RendezvousSettings settings;
+    settings.maxCopies = kMaxCopies;
+    settings.forgetAfterSeconds = 90;
+    RendezvousServer server(socket, clock, settings, [](const std::string&) {});
     ByteReader in(ByteSpan(data, size));
     while (in.remaining() >= 3) {
         const std::uint8_t control = in.u8();
@@ -75,6 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (control & 8)
             clock.advanceSeconds(45);
         socket.handler(datagram, kSources[control & 3]);
+        if ((control & 32) && !socket.lastCheck.empty())
+            socket.handler(std::vector<std::uint8_t>(socket.lastCheck), kSources[control & 3]);
         if (control & 16)
             server.forgetSilentCopies();
         require(server.copies().size() <= kMaxCopies);

@@ -12,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   fonts-noto-cjk xvfb xauth imagemagick xdotool
   iproute2 openssl nginx-light curl
+  libhiredis-dev redis-server
 )
 
 missing_packages() {

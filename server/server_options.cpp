@@ -1,5 +1,7 @@
 #include "server/server_options.h"
 
+#include "server/redis_registry.h"
+
 #include <QCommandLineParser>
 #include <QFileInfo>
 
@@ -102,13 +104,19 @@ ParsedCommandLine parseServerCommandLine(const QStringList& arguments)
     const QCommandLineOption refer("refer", "Fallback feed address.", "URL");
     const QCommandLineOption touch("touch", "Address copies report their identity to once.", "URL");
     const QCommandLineOption maxCopies("max-copies", "Copies kept at most; newcomers are refused beyond.", "N",
-                                       "10000");
+                                       "200000");
     const QCommandLineOption forgetAfter("forget-after",
                                          "Forget a copy not heard for this long (copies "
                                          "announce every 20 s).",
                                          "SECONDS", "45");
-    parser.addOptions(
-        {help, udp, http, advertise, files, ver, upUrl, upFile, force, refer, touch, maxCopies, forgetAfter});
+    const QCommandLineOption perAddress("max-per-address", "Copies kept at most behind one source address.", "N", "64");
+    const QCommandLineOption registry("registry",
+                                      "Share the copies with the other servers using this Redis registry; "
+                                      "without it the table is kept here only.",
+                                      "redis://HOST:PORT");
+    const QCommandLineOption stats("stats", "Log a line of counters every SECONDS (0: never).", "SECONDS", "60");
+    parser.addOptions({help, udp, http, advertise, files, ver, upUrl, upFile, force, refer, touch, maxCopies,
+                       forgetAfter, perAddress, stats, registry});
     if (!parser.parse(arguments))
         return failure(parser.errorText());
     if (parser.isSet(help))
@@ -132,6 +140,13 @@ ParsedCommandLine parseServerCommandLine(const QStringList& arguments)
     o.feed.forceUpgrade = parser.isSet(force);
     read.number(maxCopies, 1, 1'000'000, o.rendezvous.maxCopies);
     read.number(forgetAfter, 20, 86'400, o.rendezvous.forgetAfterSeconds);
+    read.number(perAddress, 1, 1'000'000, o.rendezvous.limits.identitiesPerAddress);
+    read.number(stats, 0, 86'400, o.statsEverySeconds);
+    if (parser.isSet(registry)) {
+        o.registry = parser.value(registry).toStdString();
+        if (!parseRedisUrl(o.registry))
+            read.fail(registry, "wants redis://HOST:PORT");
+    }
     o.filesFolder = parser.value(files);
     if (parser.isSet(files) && !QFileInfo(o.filesFolder).isDir())
         read.fail(files, "is not a folder: " + o.filesFolder);

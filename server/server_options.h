@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <string>
 
 #include "common/ipv4.h"
 #include "server/core/feed_document.h"
@@ -18,6 +19,8 @@ struct ServerOptions {
     QString filesFolder;          // served for GET; empty: none
     FeedSettings feed;            // its server list from --advertise, or made from --udp
     RendezvousSettings rendezvous;
+    int statsEverySeconds = 60; // 0: no stats lines
+    std::string registry;       // "redis://HOST:PORT" shared with other servers; empty: none
 };
 
 struct ParsedCommandLine {

@@ -7,11 +7,12 @@
 #include <memory>
 
 #include "common/clock.h"
-#include "qt/qt_datagram_socket.h"
 #include "qt/termination_signals.h"
+#include "server/batch_udp_socket.h"
 #include "server/core/feed_document.h"
 #include "server/core/rendezvous_server.h"
 #include "server/feed_http_server.h"
+#include "server/redis_registry.h"
 #include "server/server_log.h"
 #include "server/server_options.h"
 
@@ -19,7 +20,7 @@ namespace {
 using namespace vandry;
 
 constexpr int kForgetSweepMs = 5000;
-constexpr int kReceiveBufferBytes = 1 << 20; // absorbs bursts of announces
+constexpr int kReceiveBufferBytes = 8 << 20; // absorbs bursts of announces and echoes
 
 std::string endpointText(Endpoint endpoint)
 {
@@ -34,7 +35,7 @@ int fail(const std::string& message)
 
 int run(QCoreApplication& app, ServerOptions options)
 {
-    QtDatagramSocket socket(options.udp.address);
+    BatchUdpSocket socket(options.udp.address);
     socket.setReceiveBufferSize(kReceiveBufferBytes);
     if (!socket.bind(options.udp.port))
         return fail("cannot bind UDP port " + std::to_string(options.udp.port));
@@ -43,10 +44,36 @@ int run(QCoreApplication& app, ServerOptions options)
         if (advertised.port == 0)
             advertised.port = socket.localPort();
     SystemClock clock;
-    RendezvousServer rendezvous(socket, clock, options.rendezvous, logLine);
+    std::unique_ptr<RedisRegistry> registry;
+    RendezvousServer* shared = nullptr; // set once the server exists; snapshots arrive later, queued
+    if (!options.registry.empty()) {
+        RedisRegistry::Settings settings;
+        settings.address = *parseRedisUrl(options.registry);
+        settings.expirySeconds = options.rendezvous.forgetAfterSeconds;
+        settings.maxEntries = options.rendezvous.maxCopies;
+        registry = std::make_unique<RedisRegistry>(settings, logLine, [&shared](const RedisRegistry::Snapshot& s) {
+            if (shared)
+                shared->takeRegistrySnapshot(s);
+        });
+    }
+    RendezvousServer rendezvous(socket, clock, options.rendezvous, logLine, registry.get());
+    shared = &rendezvous;
     QTimer forgetSweep;
     forgetSweep.callOnTimeout([&rendezvous] { rendezvous.forgetSilentCopies(); });
     forgetSweep.start(kForgetSweepMs);
+    QTimer statsTimer;
+    RendezvousStats lastStats;
+    std::uint32_t lastStatsMs = clock.tickMs();
+    if (options.statsEverySeconds > 0) {
+        statsTimer.callOnTimeout([&] {
+            const std::uint32_t nowMs = clock.tickMs(); // the timer may fire late under load
+            logLine(
+                statsLine(rendezvous.copies().size(), rendezvous.stats(), lastStats, (nowMs - lastStatsMs) / 1000.0));
+            lastStats = rendezvous.stats();
+            lastStatsMs = nowMs;
+        });
+        statsTimer.start(options.statsEverySeconds * 1000);
+    }
 
     std::unique_ptr<FeedHttpServer> feed;
     std::string httpText = "off";
@@ -65,7 +92,8 @@ int run(QCoreApplication& app, ServerOptions options)
     logLine("started: UDP " + endpointText({options.udp.address, socket.localPort()}) + ", HTTP " + httpText +
             ", advertising " + serverListText(options.feed.servers) + ", at most " +
             std::to_string(options.rendezvous.maxCopies) + " copies, forgotten after " +
-            std::to_string(options.rendezvous.forgetAfterSeconds) + " s");
+            std::to_string(options.rendezvous.forgetAfterSeconds) + " s" +
+            (options.registry.empty() ? std::string() : ", registry " + options.registry));
     const int status = QCoreApplication::exec();
     logLine("stopped");
     return status;

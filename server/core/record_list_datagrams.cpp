@@ -7,14 +7,25 @@
 namespace vandry {
 
 namespace {
-std::vector<std::uint8_t> buildOne(ControlDatagram header, std::span<const HostRecord> records)
+static_assert(HostRecord::kSize * (kMaxListPayload / HostRecord::kSize) <= kMaxListPayload);
+
+void appendPacked(const ControlDatagram& header, std::span<const HostRecord> records,
+                  std::vector<std::vector<std::uint8_t>>& out)
 {
     const auto plain = encodeRecordList(records);
     const auto packed = lzwEncode(plain);
     const bool compress = packed.size() < plain.size();
-    header.compressed = compress ? 1 : 0;
-    // At most 1200 bytes of records: always within a datagram's 65535.
-    return *buildControlDatagram(header, compress ? ByteSpan(packed) : ByteSpan(plain));
+    const ByteSpan payload = compress ? ByteSpan(packed) : ByteSpan(plain);
+    if (payload.size() > kMaxListPayload && records.size() > 1) {
+        const std::size_t half = records.size() / 2;
+        appendPacked(header, records.first(half), out);
+        appendPacked(header, records.subspan(half), out);
+        return;
+    }
+    ControlDatagram withFlag = header;
+    withFlag.compressed = compress ? 1 : 0;
+    // At most 32 records, or one: always within a datagram's 65535.
+    out.push_back(*buildControlDatagram(withFlag, payload));
 }
 } // namespace
 
@@ -25,10 +36,9 @@ std::vector<std::vector<std::uint8_t>> buildRecordListDatagrams(ControlType type
     header.type = static_cast<std::uint8_t>(type);
     header.subType = subType;
     std::vector<std::vector<std::uint8_t>> datagrams;
-    for (std::size_t first = 0; first < records.size(); first += kRecordsPerDatagram) {
-        const std::size_t count = std::min(kRecordsPerDatagram, records.size() - first);
-        datagrams.push_back(buildOne(header, records.subspan(first, count)));
-    }
+    for (std::size_t first = 0; first < records.size(); first += kMaxRecordsPerDatagram)
+        appendPacked(header, records.subspan(first, std::min(kMaxRecordsPerDatagram, records.size() - first)),
+                     datagrams);
     return datagrams;
 }
 

@@ -2,14 +2,23 @@
 // The rendezvous side of the discovery protocol, over one datagram socket:
 //  - type 0 sub-type 1 (probe, payload a 16-byte identity): answered with type 0 sub-type 2 carrying
 //    the source port in bytes 4-5 and the source address in bytes 8-11, the copy's public endpoint;
-//  - type 1 (announce, payload a 60-byte HostRecord): the record is kept with the observed source as
-//    its mapped address and port, and answered with type 2 lists of the other live copies; a copy
-//    that is new (or seen from a new endpoint) is also pushed to every other live copy as a type 3
-//    sub-type 1 list, which makes their lists converge without waiting for their next announce;
+//  - type 1 (announce, payload a 60-byte HostRecord): from an endpoint the copy has not proved yet,
+//    answered only with a return-routability check (endpoint_checks.h); once the echo comes back,
+//    the copy is admitted (or moved there) with that endpoint as its mapped address and port, sent
+//    the full list of its group (list_group.h) and pushed to the group's other members as a type 3
+//    sub-type 1 list while the server-wide push budget lasts. A known copy announcing from its
+//    endpoint gets a full list when it asks (sub-type 1) or when its last one is getting old, and
+//    otherwise only the records of its group changed since its last list, if any (past 200 of them,
+//    the prebuilt datagrams of the chunks they fall in);
+//  - type 147 sub-type 1: the echo of a check;
 //  - type 5 sub-type 0 (relayed request) and the reliable transport's UDT_RELAY: passed on to the
 //    live copy they name, at its mapped endpoint (relay_packets.h).
-// Everything else, and anything of the wrong length, is dropped without an answer. Memory is bounded
-// by the copy table's capacity; no single datagram makes the server keep more than one record.
+// With a registry (copy_registry.h), the copies verified here are published to it, and the copies
+// other servers published are listed to ours as members of their groups.
+// Every source address is held to its limits (source_limits.h); an announce over a limit gets a
+// 12-byte refusal (rendezvous_stats.h), itself rate-limited. Nothing a source sends before it has
+// proved its endpoint brings back more bytes than it sent. Everything else, and anything of the
+// wrong length, is dropped without an answer.
 
 #include <cstddef>
 #include <cstdint>
@@ -20,47 +29,84 @@
 #include "common/clock.h"
 #include "common/socket.h"
 #include "discovery/control_datagram.h"
-#include "discovery/neighbour_table.h"
+#include "server/core/copy_registry.h"
 #include "server/core/copy_table.h"
+#include "server/core/endpoint_checks.h"
 #include "server/core/relay_packets.h"
+#include "server/core/rendezvous_stats.h"
+#include "server/core/source_limits.h"
 
 namespace vandry {
 
 struct RendezvousSettings {
-    std::size_t maxCopies = 10000;
+    std::size_t maxCopies = 200'000;
     std::int64_t forgetAfterSeconds = 45; // copies announce every 20 s: two missed announces
+    // A copy's neighbours go offline 120 s after they were last listed to it: a list older than this
+    // is renewed at the copy's next announce.
+    std::int64_t fullListAfterSeconds = 90;
+    // Copies ask for a full list (sub-type 1) every 80 s and after a network change; more often
+    // than this the request is answered with the changes only.
+    std::int64_t minFullListGapSeconds = 15;
+    // A live identity moves to a new endpoint only once its old endpoint has been silent this long,
+    // so that nobody can take over the record of a copy that keeps announcing.
+    std::int64_t moveQuietSeconds = 30;
+    std::size_t maxUpdateRecords = 200; // more changes than this and the copy gets the full list
+    RateLimit pushes{4000, 8192};       // datagrams pushing newcomers, server-wide
+    std::size_t maxPendingChecks = 1 << 17;
+    std::int64_t checkExpirySeconds = 30;
+    SourceLimitSettings limits;
 };
+
+inline constexpr std::uint8_t kRefusalType = 148;
 
 class RendezvousServer {
 public:
     using LogSink = std::function<void(const std::string&)>;
-    // A copy's neighbour table has room for 2047 others; a longer list would be dropped there.
-    static constexpr std::size_t kMaxListedCopies = NeighbourTable::kSlots - 1;
 
-    // Takes over the socket's receive handler until destroyed.
-    RendezvousServer(DatagramSocket& socket, const Clock& clock, RendezvousSettings settings, LogSink log);
+    // Takes over the socket's receive handler until destroyed. `registry` may be null: no sharing.
+    RendezvousServer(DatagramSocket& socket, const Clock& clock, RendezvousSettings settings, LogSink log,
+                     CopyRegistry* registry = nullptr);
     ~RendezvousServer();
     RendezvousServer(const RendezvousServer&) = delete;
     RendezvousServer& operator=(const RendezvousServer&) = delete;
 
     void handleDatagram(ByteSpan datagram, Endpoint source);
-    // Drops the copies not heard for the configured time; the owner calls this every few seconds.
+    // Drops silent copies, expired checks and idle sources; the owner calls this every few seconds.
     void forgetSilentCopies();
+    // Every entry the registry holds, from all servers: the others' copies are taken in, updated, and
+    // dropped once the registry has expired them.
+    void takeRegistrySnapshot(std::span<const RegistryEntry> entries);
     const CopyTable& copies() const { return copies_; }
+    const RendezvousStats& stats() const { return stats_; }
 
 private:
     void handleControl(ByteSpan datagram, Endpoint source);
     void answerProbe(ByteSpan datagram, Endpoint source);
-    void handleAnnounce(ByteSpan payload, Endpoint source);
-    void logAnnounce(AnnounceOutcome outcome, const HostRecord& record);
-    void pushToOthers(const HostRecord& record, std::int64_t now);
-    void sendList(ControlType type, std::uint8_t subType, std::span<const HostRecord> records, Endpoint to);
+    void handleAnnounce(std::uint8_t subType, ByteSpan payload, Endpoint source);
+    void handleEcho(ByteSpan datagram, Endpoint source);
+    void startCheck(const HostRecord& record, Endpoint source);
+    void admit(const HostRecord& record, Endpoint source);
+    void moveTo(KeptCopy& copy, const HostRecord& record, Endpoint source);
+    void answerKnown(KeptCopy& copy, bool asksForFullList, Endpoint source);
+    void sendFullList(KeptCopy& copy, Endpoint to);
+    void send(const std::vector<std::uint8_t>& listDatagram, Endpoint to);
+    void pushNewcomer(const KeptCopy& copy);
+    void refuse(Refusal why, Endpoint source);
+    bool quietLongEnough(const KeptCopy& copy) const;
+    void publish(const KeptCopy& copy);
     void deliver(const std::optional<RoutedPacket>& packet, const char* what, Endpoint source);
 
     DatagramSocket& socket_;
     const Clock& clock_;
+    RendezvousSettings settings_;
     CopyTable copies_;
+    EndpointChecks checks_;
+    SourceLimits limits_;
+    TokenBucket pushBudget_;
+    RendezvousStats stats_;
     LogSink log_;
+    CopyRegistry* registry_;
+    std::int64_t lastFullTableSweep_ = 0;
     bool refusalLogged_ = false; // one log line per spell of a full table, not one per announce
 };
 

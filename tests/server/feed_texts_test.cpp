@@ -81,7 +81,7 @@ TEST(ServerOptions, DefaultsAdvertiseLoopbackForTheWildcardAddress)
     EXPECT_FALSE(parsed.options.http);
     EXPECT_EQ(serverListText(parsed.options.feed.servers), "127.0.0.1:3333");
     EXPECT_EQ(parsed.options.feed.version, "0.9.0.0");
-    EXPECT_EQ(parsed.options.rendezvous.maxCopies, 10000u);
+    EXPECT_EQ(parsed.options.rendezvous.maxCopies, 200000u);
     EXPECT_EQ(parsed.options.rendezvous.forgetAfterSeconds, 45);
 
     EXPECT_EQ(serverListText(parse({"--udp", "192.0.2.1:4000"}).options.feed.servers), "192.0.2.1:4000");

@@ -103,6 +103,8 @@ inline ReceivedLists listsSentTo(const RecordingSocket& socket, Endpoint to)
 {
     ReceivedLists out;
     for (auto datagram : socket.sentTo(to)) {
+        if (datagram.bytes[2] != 2 && datagram.bytes[2] != 3)
+            continue; // checks and refusals
         EXPECT_EQ(expandCompressedDatagram(datagram.bytes, ControlDatagram::kMaxSize + ControlDatagram::kSize),
                   LzwStatus::Ok);
         EXPECT_EQ(loadU16le(datagram.bytes, 0), datagram.bytes.size());
@@ -115,6 +117,14 @@ inline ReceivedLists listsSentTo(const RecordingSocket& socket, Endpoint to)
     return out;
 }
 
+// Default settings with one change, e.g. settingsWith([](auto& s) { s.maxCopies = 2; }).
+template <typename Change> RendezvousSettings settingsWith(Change change)
+{
+    RendezvousSettings settings;
+    change(settings);
+    return settings;
+}
+
 class RendezvousTest : public ::testing::Test {
 protected:
     explicit RendezvousTest(RendezvousSettings settings = {})
@@ -122,7 +132,34 @@ protected:
     {
     }
 
-    void announce(int n) { socket.receive(announceDatagram(copyRecord(n)), copyEndpoint(n)); }
+    // Announces copy n from `from` and, like a copy, echoes the return-routability check it is sent.
+    void announce(int n, std::uint8_t subType = 0) { announceFrom(n, copyEndpoint(n), subType); }
+    void announceFrom(int n, Endpoint from, std::uint8_t subType = 0)
+    {
+        const std::size_t before = socket.sent.size();
+        auto datagram = announceDatagram(copyRecord(n));
+        datagram[3] = subType;
+        socket.receive(datagram, from);
+        echoChecks(from, before);
+    }
+    void echoChecks(Endpoint at, std::size_t sentBefore = 0)
+    {
+        std::vector<std::vector<std::uint8_t>> echoes;
+        for (std::size_t i = sentBefore; i < socket.sent.size(); ++i)
+            if (socket.sent[i].to == at && socket.sent[i].bytes[2] == 147 && socket.sent[i].bytes[3] == 0) {
+                echoes.push_back(socket.sent[i].bytes);
+                echoes.back()[3] = 1;
+            }
+        for (const auto& echo : echoes)
+            socket.receive(echo, at);
+    }
+    // What copy n has been listed, as the copy takes it in: its own record left out.
+    std::vector<HostRecord> othersListedTo(int n) const
+    {
+        auto records = listsSentTo(socket, copyEndpoint(n)).records;
+        std::erase_if(records, [n](const HostRecord& r) { return r.identity == copyRecord(n).identity; });
+        return records;
+    }
     bool logMentions(const std::string& text) const
     {
         for (const auto& line : log)
