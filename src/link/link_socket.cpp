@@ -109,19 +109,37 @@ void LinkSocket::onTcpClosed()
 
 void LinkSocket::onTcpWritable()
 {
+    if (flushUnsent())
+        receiveTcp(); // frames held back while the queue drained
+}
+
+void LinkSocket::datagramWritable()
+{
+    if (transport_ == LinkTransport::Datagram && flushUnsent())
+        processFrames();
+}
+
+bool LinkSocket::flushUnsent()
+{
     if (!hasUnsentBytes())
-        return;
+        return false;
     const auto rest = ByteSpan(unsent_).subspan(unsentFrom_);
-    const auto taken = tcp_->write(rest);
+    const auto taken = writeToTransport(rest);
     if (taken <= 0)
-        return; // a broken connection reports `closed`
+        return false; // a broken connection reports `closed`
     unsentFrom_ += std::min(static_cast<std::size_t>(taken), rest.size());
     if (hasUnsentBytes())
-        return;
+        return false;
     unsent_.clear();
     unsentFrom_ = 0;
-    // Frames held back while the queue drained.
-    receiveTcp();
+    return true;
+}
+
+std::int64_t LinkSocket::writeToTransport(ByteSpan bytes)
+{
+    if (transport_ == LinkTransport::Datagram)
+        return static_cast<std::int64_t>(context_.datagrams.queueFrame(index_, bytes));
+    return tcp_ ? tcp_->write(bytes) : -1;
 }
 
 void LinkSocket::receiveTcp()
@@ -244,15 +262,12 @@ int LinkSocket::sendRaw(ByteSpan frame)
 int LinkSocket::transmit(ByteSpan frame)
 {
     const int length = static_cast<int>(frame.size());
-    if (transport_ == LinkTransport::Datagram) {
-        context_.datagrams.queueFrame(index_, frame);
-        return length;
-    }
-    if (transport_ != LinkTransport::Tcp || !tcp_)
+    const bool datagram = transport_ == LinkTransport::Datagram;
+    if (!datagram && (transport_ != LinkTransport::Tcp || !tcp_))
         return -1;
     std::size_t taken = 0;
     if (!hasUnsentBytes()) {
-        const auto count = tcp_->write(frame);
+        const auto count = writeToTransport(frame);
         if (count < 0)
             return -1; // a broken connection reports `closed`
         taken = std::min(static_cast<std::size_t>(count), frame.size());

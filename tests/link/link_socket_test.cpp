@@ -323,6 +323,27 @@ TEST_F(LinkSocketDatagramTest, FramesQueueThroughTheTransportInFull)
     EXPECT_EQ(datagrams.queued[0].second, expected);
 }
 
+TEST_F(LinkSocketDatagramTest, AFrameThatDoesNotFitWaitsForRoomAndHoldsBackReceivedFrames)
+{
+    datagrams.room = 3000;
+    EXPECT_EQ(send('E', 1, Bytes(4096, 7)), 4108); // taken whole: the rest waits in the link
+    link.deliver(frame('A', 5, 0));
+    EXPECT_TRUE(link.frames.empty()); // no answer may overtake the waiting bytes
+    datagrams.room = 1000;
+    link.datagramWritable();
+    EXPECT_TRUE(link.frames.empty());
+    datagrams.room = 100000;
+    link.datagramWritable();
+    Bytes sent;
+    for (const auto& [index, bytes] : datagrams.queued)
+        sent.insert(sent.end(), bytes.begin(), bytes.end());
+    Bytes expected = frame('E', 1, 4096);
+    std::fill(expected.begin() + 12, expected.end(), 7);
+    EXPECT_EQ(sent, expected); // nothing dropped, cut or repeated
+    EXPECT_EQ(link.frames.size(), 1u);
+    EXPECT_TRUE(link.failures.empty());
+}
+
 TEST_F(LinkSocketDatagramTest, DeliveredBytesAreReassembled)
 {
     const Bytes first = frame('A', 0, 92, 1), second = frame('I', 0, 92, 2);
