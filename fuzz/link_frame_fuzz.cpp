@@ -78,6 +78,7 @@ public:
         return frame.size();
     }
     void endConnection(LinkIndex, bool) override {}
+    void resumeDelivery(LinkIndex) override {}
 };
 
 void parseRecords(ByteSpan frame)

@@ -115,8 +115,10 @@ void LinkSocket::onTcpWritable()
 
 void LinkSocket::datagramWritable()
 {
-    if (transport_ == LinkTransport::Datagram && flushUnsent())
+    if (transport_ == LinkTransport::Datagram && flushUnsent()) {
         processFrames();
+        context_.datagrams.resumeDelivery(index_);
+    }
 }
 
 bool LinkSocket::flushUnsent()
@@ -155,18 +157,21 @@ void LinkSocket::receiveTcp()
     }
 }
 
-void LinkSocket::deliver(ByteSpan bytes)
+std::size_t LinkSocket::deliver(ByteSpan bytes)
 {
-    if (transport_ == LinkTransport::Tcp || bytes.empty())
-        return;
-    if (bytes.size() > kBufferSize - received_) {
-        // No frame is longer than the buffer, so these bytes can never be reassembled.
-        failLink(kReportNetworkLost);
-        return;
+    std::size_t taken = 0;
+    while (transport_ != LinkTransport::Tcp && taken < bytes.size() && received_ < kBufferSize) {
+        const std::size_t count = std::min(bytes.size() - taken, kBufferSize - received_);
+        std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(taken), count,
+                    receiveBuffer_.begin() + static_cast<std::ptrdiff_t>(received_));
+        received_ += count;
+        taken += count;
+        const auto resets = resets_;
+        processFrames();
+        if (resets != resets_)
+            return bytes.size(); // the conversation ended: the rest belongs to nobody
     }
-    std::copy(bytes.begin(), bytes.end(), receiveBuffer_.begin() + static_cast<std::ptrdiff_t>(received_));
-    received_ += bytes.size();
-    processFrames();
+    return transport_ == LinkTransport::Tcp ? bytes.size() : taken;
 }
 
 void LinkSocket::datagramConnected(int error)
@@ -193,10 +198,13 @@ void LinkSocket::datagramClosed(int error)
 void LinkSocket::resumeFrames()
 {
     framesPaused_ = false;
-    if (tcp_)
+    if (tcp_) {
         receiveTcp();
-    else
-        processFrames();
+        return;
+    }
+    processFrames();
+    if (transport_ == LinkTransport::Datagram)
+        context_.datagrams.resumeDelivery(index_);
 }
 
 void LinkSocket::processFrames()

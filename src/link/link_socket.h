@@ -48,6 +48,8 @@ public:
     virtual std::size_t queueFrame(LinkIndex link, ByteSpan bytes) = 0;
     // Ends the link's connection; `notifyPeer` is false when the transport itself ended it.
     virtual void endConnection(LinkIndex link, bool notifyPeer) = 0;
+    // The link handles frames again: received bytes it could not take before may come now.
+    virtual void resumeDelivery(LinkIndex link) = 0;
 };
 
 enum class LinkTransport : std::uint8_t {
@@ -92,7 +94,10 @@ public:
     void useDatagramTransport();
 
     // Calls from the datagram transport.
-    void deliver(ByteSpan bytes);
+    // Takes received bytes as far as the receive buffer has room, handling the frames they
+    // complete as it goes; returns the count taken. The rest waits in the transport while the
+    // link holds frames back (pauseFrames, unsent bytes), and comes with resumeDelivery.
+    std::size_t deliver(ByteSpan bytes);
     void datagramConnected(int error);
     void datagramClosed(int error);
     // Acknowledged bytes have made room in the connection's send buffer.

@@ -30,16 +30,19 @@ bool ReceiveRanges::add(std::uint32_t start, std::uint32_t end)
     return true;
 }
 
-void ReceiveRanges::consumeContiguous()
+void ReceiveRanges::consume(std::uint32_t count)
 {
-    const std::uint32_t shift = contiguousEnd();
-    if (shift == 0)
+    count = std::min(count, contiguousEnd());
+    if (count == 0)
         return;
-    std::copy(ranges_.begin() + 1, ranges_.begin() + count_, ranges_.begin());
-    --count_;
+    std::size_t from = 0;
+    if (ranges_[0].end == count)
+        from = 1;
+    std::copy(ranges_.begin() + from, ranges_.begin() + count_, ranges_.begin());
+    count_ -= from;
     for (std::size_t i = 0; i < count_; ++i) {
-        ranges_[i].start -= shift;
-        ranges_[i].end -= shift;
+        ranges_[i].start = i == 0 && from == 0 ? 0 : ranges_[i].start - count;
+        ranges_[i].end -= count;
     }
 }
 

@@ -23,8 +23,9 @@ public:
     bool add(std::uint32_t start, std::uint32_t end);
     // The end of the data contiguous from offset 0, or 0 when offset 0 is missing.
     std::uint32_t contiguousEnd() const { return count_ > 0 && ranges_[0].start == 0 ? ranges_[0].end : 0; }
-    // Drops the contiguous data (its length is contiguousEnd()) and renumbers the rest from its end.
-    void consumeContiguous();
+    // Drops the first `count` bytes of the contiguous data (count <= contiguousEnd()) and
+    // renumbers the rest from there.
+    void consume(std::uint32_t count);
     void clear() { count_ = 0; }
     std::size_t size() const { return count_; }
     const Range& operator[](std::size_t i) const { return ranges_[i]; }

@@ -154,12 +154,47 @@ void UdtTransport::receiveStep(std::uint8_t index, const UdtPacket& packet, Deli
     const std::uint32_t waiting = slot.recvNext - slot.recvBase;
     const bool batchComplete =
         offsetBefore(slot.recvBase, slot.pushedEnd) && !offsetBefore(slot.recvNext, slot.pushedEnd);
-    if (waiting == 0 || !(carriesPush(type) || waiting > kDeliverThreshold || batchComplete))
-        return;
-    delivery.bytes.resize(waiting);
-    copyFromRing(slot.inBuffer, slot.recvBase, delivery.bytes);
-    slot.ranges.consumeContiguous();
-    slot.recvBase = slot.recvNext;
+    delivery.deliver = waiting > 0 && (carriesPush(type) || waiting > kDeliverThreshold || batchComplete);
+}
+
+void UdtTransport::deliverPending(std::uint8_t index)
+{
+    if (index < kConnections)
+        handOver(index);
+}
+
+void UdtTransport::handOver(std::uint8_t index)
+{
+    std::vector<std::uint8_t> bytes;
+    for (;;) {
+        std::uint64_t generation = 0;
+        {
+            std::lock_guard lock(mutex_);
+            const UdtConnection& slot = slots_[index];
+            if (delivering_[index]) {
+                deliverAgain_[index] = true;
+                return;
+            }
+            if (!slot.established() || slot.recvNext == slot.recvBase)
+                return;
+            bytes.resize(slot.recvNext - slot.recvBase);
+            copyFromRing(slot.inBuffer, slot.recvBase, bytes);
+            generation = generations_[index];
+            delivering_[index] = true;
+            deliverAgain_[index] = false;
+        }
+        const std::size_t taken = std::min(context_.links.deliver(index, bytes), bytes.size());
+        std::lock_guard lock(mutex_);
+        delivering_[index] = false;
+        UdtConnection& slot = slots_[index];
+        // The link may have ended the connection meanwhile.
+        if (generations_[index] != generation || !slot.established())
+            return;
+        slot.ranges.consume(static_cast<std::uint32_t>(taken));
+        slot.recvBase += static_cast<std::uint32_t>(taken);
+        if (!deliverAgain_[index] || taken == 0)
+            return;
+    }
 }
 
 // A whole batch is acknowledged at once unless the link's answer, queued while the batch was

@@ -26,6 +26,12 @@ void UdtLinkBridge::endConnection(LinkIndex link, bool notifyPeer)
         transport_->close(connectionOf(link), notifyPeer);
 }
 
+void UdtLinkBridge::resumeDelivery(LinkIndex link)
+{
+    if (transport_)
+        transport_->deliverPending(connectionOf(link));
+}
+
 void UdtLinkBridge::onDatagram(ByteSpan datagram, Endpoint source)
 {
     if (transport_)
@@ -62,10 +68,10 @@ bool UdtLinkBridge::ended(std::uint8_t index)
     return true;
 }
 
-void UdtLinkBridge::deliver(std::uint8_t index, ByteSpan bytes)
+std::size_t UdtLinkBridge::deliver(std::uint8_t index, ByteSpan bytes)
 {
-    if (auto* link = linkAt(index))
-        link->deliver(bytes);
+    auto* link = linkAt(index);
+    return link ? link->deliver(bytes) : bytes.size();
 }
 
 void UdtLinkBridge::writable(std::uint8_t index)

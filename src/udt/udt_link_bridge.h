@@ -24,13 +24,14 @@ public:
     // DatagramLinkTransport
     std::size_t queueFrame(LinkIndex link, ByteSpan bytes) override;
     void endConnection(LinkIndex link, bool notifyPeer) override;
+    void resumeDelivery(LinkIndex link) override;
     // ReliableTransportSink
     void onDatagram(ByteSpan datagram, Endpoint source) override;
     // UdtLinks
     std::optional<std::uint8_t> openIncomingLink() override;
     void connected(std::uint8_t link) override;
     bool ended(std::uint8_t link) override;
-    void deliver(std::uint8_t link, ByteSpan bytes) override;
+    std::size_t deliver(std::uint8_t link, ByteSpan bytes) override;
     void writable(std::uint8_t link) override;
 
 private:

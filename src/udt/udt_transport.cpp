@@ -22,8 +22,8 @@ void UdtTransport::onDatagram(ByteSpan datagram, Endpoint source)
         onData(*packet, source, delivery);
         if (delivery.writable)
             context_.links.writable(delivery.link);
-        if (!delivery.bytes.empty())
-            context_.links.deliver(delivery.link, delivery.bytes);
+        if (delivery.deliver)
+            handOver(delivery.link);
         if (delivery.acknowledge)
             acknowledgeIfIdle(delivery.link);
         return;

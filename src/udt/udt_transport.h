@@ -41,7 +41,8 @@ public:
     virtual void connected(std::uint8_t link) = 0;
     // The connection has ended; true when the link was still using it.
     virtual bool ended(std::uint8_t link) = 0;
-    virtual void deliver(std::uint8_t link, ByteSpan bytes) = 0;
+    // Returns the count the link took; the rest is offered again later.
+    virtual std::size_t deliver(std::uint8_t link, ByteSpan bytes) = 0;
     // Room in the send buffer again after the link was refused some bytes.
     virtual void writable(std::uint8_t link) = 0;
 };
@@ -105,6 +106,8 @@ public:
     // Appends what fits of `bytes` to the send buffer; returns the count taken. Bytes for a
     // connection that no longer exists are taken and dropped: its link is told of the end.
     std::size_t queue(std::uint8_t index, ByteSpan bytes);
+    // The link takes frames again: offers what it left of the contiguous received bytes.
+    void deliverPending(std::uint8_t index);
 
     // Worker.
     void transmitQueued(std::uint8_t index);
@@ -114,9 +117,10 @@ public:
     UdtSlotView view(std::uint8_t index) const;
 
 private:
+    // What a received packet asks of its link, done once the lock is released.
     struct Delivery {
         std::uint8_t link = 0;
-        std::vector<std::uint8_t> bytes;
+        bool deliver = false;
         bool writable = false;
         bool acknowledge = false; // a pushed batch arrived whole
     };
@@ -138,6 +142,9 @@ private:
     void onData(const UdtPacket& packet, Endpoint source, Delivery& delivery);
     void receiveStep(std::uint8_t index, const UdtPacket& packet, Delivery& delivery);
     void acknowledgeIfIdle(std::uint8_t index);
+    // Hands the contiguous bytes to the link and keeps what it did not take. Not re-entered for
+    // one link: a request that comes while the link is being handed bytes is served after it.
+    void handOver(std::uint8_t index);
     void takeAck(UdtConnection& slot, std::uint32_t ack, Delivery& delivery);
     bool store(UdtConnection& slot, std::uint32_t offset, ByteSpan payload);
     void sendControl(const UdtConnection& slot, UdtType type);
@@ -153,6 +160,8 @@ private:
     std::array<UdtConnection, kConnections> slots_;
     // Bumped whenever a slot is cleared: tells posted notices about an ended connection apart.
     std::array<std::uint64_t, kConnections> generations_{};
+    std::array<bool, kConnections> delivering_{};
+    std::array<bool, kConnections> deliverAgain_{};
 };
 
 } // namespace vandry

@@ -86,6 +86,8 @@ public:
         return taken;
     }
     void endConnection(LinkIndex link, bool notifyPeer) override { ended.push_back({link, notifyPeer}); }
+    void resumeDelivery(LinkIndex) override { ++resumes; }
+    int resumes = 0;
     std::vector<std::pair<LinkIndex, Bytes>> queued;
     std::vector<std::pair<LinkIndex, bool>> ended;
     std::size_t room = std::numeric_limits<std::size_t>::max(); // bytes the send buffer still takes

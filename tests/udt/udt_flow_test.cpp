@@ -119,6 +119,36 @@ TEST_F(UdtFlowTest, InOrderDataWaitsForThePushOrTheThreshold)
     EXPECT_EQ(b.links.streams[j], pattern(20000, 3));
 }
 
+TEST_F(UdtFlowTest, BytesALinkCannotTakeYetWaitForIt)
+{
+    b.links.room = 1000;
+    const Bytes data = pattern(5000, 12);
+    a.transport->queue(kLink, data);
+    net.run();
+    EXPECT_EQ(b.links.streams[j].size(), 1000u);
+    EXPECT_EQ(b.transport->view(j).recvBase, 1000u);
+    b.links.room = SIZE_MAX;
+    b.transport->deliverPending(j);
+    EXPECT_EQ(b.links.streams[j], data);
+    EXPECT_EQ(b.transport->view(j).recvBase, 5000u);
+}
+
+TEST_F(UdtFlowTest, APacketThatFreesRoomAndBringsDataDeliversItOnce)
+{
+    // A link told of room sends its waiting bytes and asks for what was received meanwhile.
+    a.links.onWritable = [&](std::uint8_t link) { a.transport->deliverPending(link); };
+    EXPECT_EQ(a.transport->queue(kLink, pattern(70000, 13)), 65535u);
+    // B's acknowledgements are lost: its own data brings the next one.
+    net.drop = [](const WirePacket& p) { return p.from == kB && p.parsed().payload.empty(); };
+    net.run();
+    EXPECT_TRUE(a.links.writables.empty());
+    const Bytes reply = pattern(3000, 14);
+    b.transport->queue(j, reply);
+    net.run();
+    EXPECT_EQ(a.links.writables.size(), 1u);
+    EXPECT_EQ(a.links.streams[kLink], reply);
+}
+
 TEST_F(UdtFlowTest, ProbesAreAnsweredByStateAndRepeatsChangeOnlyTheAck)
 {
     net.hold = true;

@@ -101,7 +101,10 @@ TEST(ReceiveRanges, BoundedAndRenumberedAfterDelivery)
     EXPECT_TRUE(r.add(0, 10));       // joins the first
     EXPECT_EQ(r.size(), ReceiveRanges::kMaxRanges);
     EXPECT_EQ(r.contiguousEnd(), 15u);
-    r.consumeContiguous();
+    r.consume(5); // part of the contiguous data
+    EXPECT_EQ(r.size(), ReceiveRanges::kMaxRanges);
+    EXPECT_EQ(r.contiguousEnd(), 10u);
+    r.consume(10);
     EXPECT_EQ(r.size(), ReceiveRanges::kMaxRanges - 1);
     EXPECT_EQ(r[0].start, 5u);
     EXPECT_EQ(r[0].end, 10u);

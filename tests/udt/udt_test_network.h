@@ -61,19 +61,28 @@ public:
         ends.push_back(link);
         return true;
     }
-    void deliver(std::uint8_t link, ByteSpan bytes) override
+    std::size_t deliver(std::uint8_t link, ByteSpan bytes) override
     {
+        const std::size_t taken = std::min(bytes.size(), room);
         auto& stream = streams[link];
-        stream.insert(stream.end(), bytes.begin(), bytes.end());
+        stream.insert(stream.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(taken));
         ++deliveries;
+        return taken;
     }
-    void writable(std::uint8_t link) override { writables.push_back(link); }
+    void writable(std::uint8_t link) override
+    {
+        writables.push_back(link);
+        if (onWritable)
+            onWritable(link);
+    }
+    std::function<void(std::uint8_t)> onWritable; // what the link does then
 
     bool freeLinks = true;
     std::uint8_t nextLink = 1;
     std::vector<std::uint8_t> opened, connects, ends, writables;
     std::map<std::uint8_t, Bytes> streams;
     int deliveries = 0;
+    std::size_t room = SIZE_MAX; // bytes a link takes per delivery
 };
 
 class RecordingWork final : public UdtWorkQueue {
