@@ -39,7 +39,7 @@ public:
     bool ended(std::uint8_t) override { return true; }
     std::size_t deliver(std::uint8_t, ByteSpan bytes) override
     {
-        require(bytes.size() <= UdtConnection::kBufferLimit);
+        require(bytes.size() <= UdtConnection::kReceiveLimit);
         return bytes.size() / 2; // a link that holds frames back takes only part
     }
     void writable(std::uint8_t) override {}
@@ -99,9 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (std::uint8_t i = 0; i < UdtTransport::kConnections; ++i) {
         const auto v = transport.view(i);
-        require(v.sent <= v.queued && v.queued <= UdtConnection::kBufferLimit);
+        require(v.sent <= v.queued && v.queued <= UdtConnection::kSendLimit);
         require(v.ranges <= ReceiveRanges::kMaxRanges);
-        require(v.recvNext - v.recvBase <= UdtConnection::kBufferLimit);
+        require(v.recvNext - v.recvBase <= UdtConnection::kReceiveLimit);
     }
     return 0;
 }

@@ -2,11 +2,11 @@
 // One slot of the transport's connection table; slot i belongs to peer link i.
 //
 // Send side: the bytes of offsets sendBase .. sendBase + queued wait in a ring of 64 KiB (at most
-// 65535 of them); the first `sent` have gone out at least once, so sendNext = sendBase + sent.
-// The front of the ring is given back as soon as the peer acknowledges it, so sendBase follows
-// peerAcked. Receive side: bytes of offsets recvBase on (the first not yet delivered to the link)
-// sit in a ring likewise; `ranges` holds what arrived relative to recvBase, and recvNext is the
-// end of the data contiguous from recvBase. Offsets are u32 and compared modulo 2^32.
+// 65535 of them, the most a peer takes beyond what it acknowledged); the first `sent` have gone out at least once, so
+// sendNext = sendBase + sent. The front of the ring is given back as soon as the peer acknowledges it, so sendBase
+// follows peerAcked. Receive side: bytes of offsets recvBase on (the first not yet delivered to the link) sit in a ring
+// of 128 KiB; `ranges` holds what arrived relative to recvBase, and recvNext is the end of the data contiguous from
+// recvBase. Offsets are u32 and compared modulo 2^32.
 
 #include <cstdint>
 #include <vector>
@@ -28,8 +28,12 @@ enum class UdtState : std::uint16_t {
 };
 
 struct UdtConnection {
-    static constexpr std::size_t kRingSize = 65536;
-    static constexpr std::size_t kBufferLimit = 65535;
+    // The peer may send up to 65535 bytes past what we acknowledged (recvNext), and bytes up to
+    // recvNext may still wait for the link: the receive ring holds both.
+    static constexpr std::size_t kSendRingSize = 65536;
+    static constexpr std::size_t kSendLimit = 65535;
+    static constexpr std::size_t kReceiveRingSize = 131072;
+    static constexpr std::size_t kReceiveLimit = 131071;
     // The port of a slot that is calling and has no peer address yet.
     static constexpr std::uint16_t kCallingPort = 1;
 

@@ -7,17 +7,16 @@
 namespace vandry {
 
 namespace {
-constexpr std::size_t kRingMask = UdtConnection::kRingSize - 1;
-
-void ensureRing(std::vector<std::uint8_t>& ring)
+// Ring sizes are powers of two.
+void ensureRing(std::vector<std::uint8_t>& ring, std::size_t size)
 {
     if (ring.empty())
-        ring.resize(UdtConnection::kRingSize);
+        ring.resize(size);
 }
 
 void copyIntoRing(std::vector<std::uint8_t>& ring, std::uint32_t offset, ByteSpan bytes)
 {
-    const std::size_t at = offset & kRingMask;
+    const std::size_t at = offset & (ring.size() - 1);
     const std::size_t first = std::min(bytes.size(), ring.size() - at);
     std::copy_n(bytes.begin(), first, ring.begin() + static_cast<std::ptrdiff_t>(at));
     std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(first), bytes.end(), ring.begin());
@@ -25,7 +24,7 @@ void copyIntoRing(std::vector<std::uint8_t>& ring, std::uint32_t offset, ByteSpa
 
 void copyFromRing(const std::vector<std::uint8_t>& ring, std::uint32_t offset, MutableByteSpan out)
 {
-    const std::size_t at = offset & kRingMask;
+    const std::size_t at = offset & (ring.size() - 1);
     const std::size_t first = std::min(out.size(), ring.size() - at);
     std::copy_n(ring.begin() + static_cast<std::ptrdiff_t>(at), first, out.begin());
     std::copy_n(ring.begin(), out.size() - first, out.begin() + static_cast<std::ptrdiff_t>(first));
@@ -47,8 +46,8 @@ std::size_t UdtTransport::queue(std::uint8_t index, ByteSpan bytes)
         UdtConnection& slot = slots_[index];
         if (!slot.inUse())
             return bytes.size();
-        ensureRing(slot.outBuffer);
-        taken = std::min<std::size_t>(bytes.size(), UdtConnection::kBufferLimit - slot.queued);
+        ensureRing(slot.outBuffer, UdtConnection::kSendRingSize);
+        taken = std::min<std::size_t>(bytes.size(), UdtConnection::kSendLimit - slot.queued);
         copyIntoRing(slot.outBuffer, slot.sendBase + slot.queued, bytes.first(taken));
         slot.queued += static_cast<std::uint32_t>(taken);
         slot.writerWaiting = taken < bytes.size();
@@ -64,7 +63,11 @@ void UdtTransport::transmitQueued(std::uint8_t index)
     if (index >= kConnections)
         return;
     std::lock_guard lock(mutex_);
-    UdtConnection& slot = slots_[index];
+    sendQueued(slots_[index]);
+}
+
+void UdtTransport::sendQueued(UdtConnection& slot)
+{
     if (!slot.established())
         return;
     while (slot.sent < slot.queued) {
@@ -110,7 +113,7 @@ void UdtTransport::receiveStep(std::uint8_t index, const UdtPacket& packet, Deli
     UdtConnection& slot = slots_[index];
     const UdtType type = packet.header.type;
     slot.lastActive = now();
-    ensureRing(slot.inBuffer);
+    ensureRing(slot.inBuffer, UdtConnection::kReceiveRingSize);
     takeAck(slot, packet.header.ack, delivery);
 
     const std::uint32_t arrived = packet.header.offset;
@@ -148,13 +151,13 @@ void UdtTransport::receiveStep(std::uint8_t index, const UdtPacket& packet, Deli
             sendControl(slot, !payload.empty() || slot.recvNext != arrived ? UdtType::UDT_PUSH : UdtType::UDT_DATA);
     }
 
-    delivery.acknowledge = type == UdtType::UDT_PUSH && !payload.empty();
     // Deliver at the end of a batch, when much is waiting, or when a late packet completes a
     // batch whose end arrived first (nothing else might ever come to push it).
     const std::uint32_t waiting = slot.recvNext - slot.recvBase;
     const bool batchComplete =
         offsetBefore(slot.recvBase, slot.pushedEnd) && !offsetBefore(slot.recvNext, slot.pushedEnd);
     delivery.deliver = waiting > 0 && (carriesPush(type) || waiting > kDeliverThreshold || batchComplete);
+    delivery.acknowledge = delivery.deliver && !payload.empty() && type != UdtType::UDT_RESEND;
 }
 
 void UdtTransport::deliverPending(std::uint8_t index)
@@ -197,9 +200,10 @@ void UdtTransport::handOver(std::uint8_t index)
     }
 }
 
-// A whole batch is acknowledged at once unless the link's answer, queued while the batch was
-// delivered, is about to carry the acknowledgement: a sender whose buffer is full must not wait
-// for the next probe to learn that it may go on.
+// What was delivered is acknowledged at once unless the link's answer, queued meanwhile, is
+// about to carry the acknowledgement: the sender's buffer holds only 64 KiB, and an
+// acknowledgement every delivery (at the end of a batch, or every 16550 bytes) lets it refill
+// the buffer while the rest of the batch is still on its way.
 void UdtTransport::acknowledgeIfIdle(std::uint8_t index)
 {
     std::lock_guard lock(mutex_);
@@ -232,7 +236,7 @@ bool UdtTransport::store(UdtConnection& slot, std::uint32_t offset, ByteSpan pay
 {
     const std::uint32_t start = offset - slot.recvBase;
     const std::uint32_t end = start + static_cast<std::uint32_t>(payload.size());
-    if (end > UdtConnection::kBufferLimit || end < start)
+    if (end > UdtConnection::kReceiveLimit || end < start)
         return false;
     if (!slot.ranges.add(start, end))
         return false;

@@ -146,6 +146,7 @@ private:
     // one link: a request that comes while the link is being handed bytes is served after it.
     void handOver(std::uint8_t index);
     void takeAck(UdtConnection& slot, std::uint32_t ack, Delivery& delivery);
+    void sendQueued(UdtConnection& slot);
     bool store(UdtConnection& slot, std::uint32_t offset, ByteSpan payload);
     void sendControl(const UdtConnection& slot, UdtType type);
     bool sendPacket(const UdtConnection& slot, UdtType type, std::uint32_t offset, std::uint32_t from,

@@ -271,7 +271,7 @@ TEST_F(UdtFlowTest, ForgedPacketsChangeNothing)
 TEST_F(UdtFlowTest, NothingReceivedGoesBeyondTheBufferOrTheRangeTable)
 {
     net.hold = true;
-    b.transport->onDatagram(toB(UdtType::UDT_DATA, 65535 - 10, 0, pattern(100, 1)), kA);
+    b.transport->onDatagram(toB(UdtType::UDT_DATA, 131071 - 10, 0, pattern(100, 1)), kA);
     b.transport->onDatagram(toB(UdtType::UDT_DATA, 0xFFFFFF00u, 0, pattern(100, 1)), kA);
     EXPECT_EQ(b.transport->view(j).ranges, 0u);
     for (std::uint32_t i = 0; i < 40; ++i)
