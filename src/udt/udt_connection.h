@@ -51,7 +51,8 @@ struct UdtConnection {
     std::uint32_t peerAcked = 0;
     std::uint32_t queued = 0;
     std::uint32_t sent = 0;
-    bool writerWaiting = false; // the link offered more than fitted
+    bool writerWaiting = false;     // the link offered more than fitted
+    std::uint32_t progressTick = 0; // ms tick of the last send or acknowledgement gained
 
     std::uint32_t recvBase = 0;
     std::uint32_t recvNext = 0;

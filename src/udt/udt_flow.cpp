@@ -78,6 +78,7 @@ void UdtTransport::sendQueued(UdtConnection& slot)
             break;
         slot.sent += n;
         slot.sendNext = slot.sendBase + slot.sent;
+        slot.progressTick = context_.clock.tickMs();
     }
 }
 
@@ -218,6 +219,7 @@ void UdtTransport::takeAck(UdtConnection& slot, std::uint32_t ack, Delivery& del
     if (!offsetBefore(slot.peerAcked, ack) || offsetBefore(slot.sendNext, ack))
         return;
     slot.peerAcked = ack;
+    slot.progressTick = context_.clock.tickMs();
     const std::uint32_t freed = ack - slot.sendBase;
     if (freed == 0 || freed > slot.sent)
         return;

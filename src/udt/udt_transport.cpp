@@ -86,10 +86,13 @@ void UdtTransport::tick()
             expire(i);
             continue;
         }
-        if (idle >= kIdleProbeSeconds && slot.established()) {
-            if (slot.peerAcked != slot.sendNext)
+        if (slot.established()) {
+            // Data unacknowledged for a whole tick is probed for: a lost last packet of a batch
+            // would otherwise hold the connection for the two idle seconds.
+            const bool stalled = nowMs - slot.progressTick >= kTickMs;
+            if (slot.peerAcked != slot.sendNext && (idle >= kIdleProbeSeconds || stalled))
                 sendControl(slot, UdtType::UDT_PROBE);
-            else if (slot.sent < slot.queued)
+            else if (idle >= kIdleProbeSeconds && slot.sent < slot.queued)
                 context_.work.requestTransmit(i);
         }
         if (nowMs - slot.handshakeTick < kHandshakeRepeatMs)

@@ -223,6 +223,22 @@ TEST_F(UdtFlowTest, StreamsSurviveLossAndReorderingBothWays)
     EXPECT_TRUE(a.links.ends.empty());
 }
 
+TEST_F(UdtFlowTest, ALostLastPacketIsProbedForAfterOneTick)
+{
+    net.drop = [](const WirePacket& p) { return p.parsed().header.type == UdtType::UDT_PUSH && p.from == kA; };
+    a.transport->queue(kLink, pattern(3000, 15));
+    net.run();
+    net.drop = nullptr;
+    EXPECT_TRUE(b.links.streams[j].empty());
+    net.clock.advanceMs(400);
+    a.transport->tick();
+    net.run();
+    EXPECT_TRUE(b.links.streams[j].empty()); // not yet a tick without progress
+    net.tick(100);
+    net.run();
+    EXPECT_EQ(b.links.streams[j], pattern(3000, 15));
+}
+
 TEST_F(UdtFlowTest, EndsThatBothMissDataDoNotProbeEachOtherForEver)
 {
     net.hold = true;
