@@ -4,6 +4,7 @@
 // links receive must fit their buffer, and the connection's counters must stay consistent.
 #include <array>
 #include <cstdlib>
+#include <utility>
 
 #include "common/event_log.h"
 #include "udt/udt_transport.h"
