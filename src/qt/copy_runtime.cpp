@@ -220,6 +220,8 @@ std::vector<LinkSlotView> CopyRuntime::linkSlots() const
         views[i].datagramHandle = state.datagram ? static_cast<std::uint32_t>(i) : 0;
         views[i].socketHandle = state.tcp ? static_cast<int>(i) : -1;
         views[i].peer = state.peer;
+        if (state.datagram && udt_)
+            views[i].peer = udt_->view(static_cast<std::uint8_t>(i)).peer;
     }
     return views;
 }
