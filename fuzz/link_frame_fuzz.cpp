@@ -72,8 +72,13 @@ public:
 
 class CheckingDatagrams final : public DatagramLinkTransport {
 public:
-    void queueFrame(LinkIndex, ByteSpan frame) override { requireWholeFrame(frame); }
+    std::size_t queueFrame(LinkIndex, ByteSpan frame) override
+    {
+        requireWholeFrame(frame);
+        return frame.size();
+    }
     void endConnection(LinkIndex, bool) override {}
+    void resumeDelivery(LinkIndex) override {}
 };
 
 void parseRecords(ByteSpan frame)

@@ -109,19 +109,39 @@ void LinkSocket::onTcpClosed()
 
 void LinkSocket::onTcpWritable()
 {
+    if (flushUnsent())
+        receiveTcp(); // frames held back while the queue drained
+}
+
+void LinkSocket::datagramWritable()
+{
+    if (transport_ == LinkTransport::Datagram && flushUnsent()) {
+        processFrames();
+        context_.datagrams.resumeDelivery(index_);
+    }
+}
+
+bool LinkSocket::flushUnsent()
+{
     if (!hasUnsentBytes())
-        return;
+        return false;
     const auto rest = ByteSpan(unsent_).subspan(unsentFrom_);
-    const auto taken = tcp_->write(rest);
+    const auto taken = writeToTransport(rest);
     if (taken <= 0)
-        return; // a broken connection reports `closed`
+        return false; // a broken connection reports `closed`
     unsentFrom_ += std::min(static_cast<std::size_t>(taken), rest.size());
     if (hasUnsentBytes())
-        return;
+        return false;
     unsent_.clear();
     unsentFrom_ = 0;
-    // Frames held back while the queue drained.
-    receiveTcp();
+    return true;
+}
+
+std::int64_t LinkSocket::writeToTransport(ByteSpan bytes)
+{
+    if (transport_ == LinkTransport::Datagram)
+        return static_cast<std::int64_t>(context_.datagrams.queueFrame(index_, bytes));
+    return tcp_ ? tcp_->write(bytes) : -1;
 }
 
 void LinkSocket::receiveTcp()
@@ -137,18 +157,21 @@ void LinkSocket::receiveTcp()
     }
 }
 
-void LinkSocket::deliver(ByteSpan bytes)
+std::size_t LinkSocket::deliver(ByteSpan bytes)
 {
-    if (transport_ == LinkTransport::Tcp || bytes.empty())
-        return;
-    if (bytes.size() > kBufferSize - received_) {
-        // No frame is longer than the buffer, so these bytes can never be reassembled.
-        failLink(kReportNetworkLost);
-        return;
+    std::size_t taken = 0;
+    while (transport_ != LinkTransport::Tcp && taken < bytes.size() && received_ < kBufferSize) {
+        const std::size_t count = std::min(bytes.size() - taken, kBufferSize - received_);
+        std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(taken), count,
+                    receiveBuffer_.begin() + static_cast<std::ptrdiff_t>(received_));
+        received_ += count;
+        taken += count;
+        const auto resets = resets_;
+        processFrames();
+        if (resets != resets_)
+            return bytes.size(); // the conversation ended: the rest belongs to nobody
     }
-    std::copy(bytes.begin(), bytes.end(), receiveBuffer_.begin() + static_cast<std::ptrdiff_t>(received_));
-    received_ += bytes.size();
-    processFrames();
+    return transport_ == LinkTransport::Tcp ? bytes.size() : taken;
 }
 
 void LinkSocket::datagramConnected(int error)
@@ -175,10 +198,13 @@ void LinkSocket::datagramClosed(int error)
 void LinkSocket::resumeFrames()
 {
     framesPaused_ = false;
-    if (tcp_)
+    if (tcp_) {
         receiveTcp();
-    else
-        processFrames();
+        return;
+    }
+    processFrames();
+    if (transport_ == LinkTransport::Datagram)
+        context_.datagrams.resumeDelivery(index_);
 }
 
 void LinkSocket::processFrames()
@@ -244,15 +270,12 @@ int LinkSocket::sendRaw(ByteSpan frame)
 int LinkSocket::transmit(ByteSpan frame)
 {
     const int length = static_cast<int>(frame.size());
-    if (transport_ == LinkTransport::Datagram) {
-        context_.datagrams.queueFrame(index_, frame);
-        return length;
-    }
-    if (transport_ != LinkTransport::Tcp || !tcp_)
+    const bool datagram = transport_ == LinkTransport::Datagram;
+    if (!datagram && (transport_ != LinkTransport::Tcp || !tcp_))
         return -1;
     std::size_t taken = 0;
     if (!hasUnsentBytes()) {
-        const auto count = tcp_->write(frame);
+        const auto count = writeToTransport(frame);
         if (count < 0)
             return -1; // a broken connection reports `closed`
         taken = std::min(static_cast<std::size_t>(count), frame.size());

@@ -11,11 +11,12 @@
 //
 // Sending: a frame is built in place in the send buffer (payload at offset 12) and sent with
 // sendFrame, or an already complete frame anywhere (typically the received frame rewritten in
-// place) with sendRaw. When TCP takes only part of a frame, the rest is copied out of the buffer
+// place) with sendRaw. When the transport (TCP, or the datagram connection's send buffer) takes
+// only part of a frame, the rest is copied out of the buffer
 // into a queue of unsent bytes, so the send buffer is at once free for the next frame; later frames
 // join the queue behind it, and `writable` sends exactly what is left. While bytes are queued no
 // further received frame is handled: every frame is answered by at most a few frames, so this
-// bounds the queue, and a peer that stops reading is stopped in turn. A queue that would overflow
+// bounds the queue, and a peer that stops reading (or acknowledging) is stopped in turn. A queue that would overflow
 // fails the link with "网络断开". The link may also pause frame handling itself (pauseFrames).
 //
 // Everything runs on the link's thread; the datagram transport must post its calls there.
@@ -41,10 +42,14 @@ enum class LinkIndex : std::uint16_t {};
 class DatagramLinkTransport {
 public:
     virtual ~DatagramLinkTransport() = default;
-    // Appends a complete frame to the outgoing queue of the link's connection; the bytes are copied.
-    virtual void queueFrame(LinkIndex link, ByteSpan frame) = 0;
+    // Appends what fits of `bytes` to the outgoing buffer of the link's connection and returns the
+    // count taken (copied). When it is less than offered, the link keeps the rest and offers it
+    // again on datagramWritable.
+    virtual std::size_t queueFrame(LinkIndex link, ByteSpan bytes) = 0;
     // Ends the link's connection; `notifyPeer` is false when the transport itself ended it.
     virtual void endConnection(LinkIndex link, bool notifyPeer) = 0;
+    // The link handles frames again: received bytes it could not take before may come now.
+    virtual void resumeDelivery(LinkIndex link) = 0;
 };
 
 enum class LinkTransport : std::uint8_t {
@@ -89,9 +94,14 @@ public:
     void useDatagramTransport();
 
     // Calls from the datagram transport.
-    void deliver(ByteSpan bytes);
+    // Takes received bytes as far as the receive buffer has room, handling the frames they
+    // complete as it goes; returns the count taken. The rest waits in the transport while the
+    // link holds frames back (pauseFrames, unsent bytes), and comes with resumeDelivery.
+    std::size_t deliver(ByteSpan bytes);
     void datagramConnected(int error);
     void datagramClosed(int error);
+    // Acknowledged bytes have made room in the connection's send buffer.
+    void datagramWritable();
 
     // The frame under construction: the whole send buffer, and its payload area from offset 12.
     MutableByteSpan sendBuffer() { return sendBuffer_; }
@@ -129,6 +139,9 @@ private:
     void onTcpConnected();
     void onTcpClosed();
     void onTcpWritable();
+    // Offers the unsent bytes to the transport again; true when they have all gone.
+    bool flushUnsent();
+    std::int64_t writeToTransport(ByteSpan bytes);
     void receiveTcp();
     void processFrames();
     void handleFrame(std::size_t length);

@@ -13,14 +13,14 @@
 namespace vandry {
 
 namespace {
-// Links over the datagram transport arrive with the reliable-UDP subsystem; until then none
-// is ever opened, so nothing is queued here.
-class NoDatagramLinkTransport final : public DatagramLinkTransport {
-public:
-    void queueFrame(LinkIndex, ByteSpan) override {}
-    void endConnection(LinkIndex, bool) override {}
-};
-NoDatagramLinkTransport noDatagramLinks;
+HostIdentity randomIdentity()
+{
+    static thread_local std::mt19937 engine{std::random_device{}()};
+    HostIdentity id;
+    for (auto& byte : id)
+        byte = static_cast<std::uint8_t>(engine());
+    return id;
+}
 } // namespace
 
 CopyRuntime::CopyRuntime(const HomePaths& home, const FeedConfigOverrides& feedOverrides, QObject* parent)
@@ -52,6 +52,9 @@ CopyRuntime::~CopyRuntime()
     // The feed worker asks the endpoint whether a probe runs: it goes first.
     upgrader_.reset();
     feedWorker_.reset();
+    udtWorker_.stop();
+    udtBridge_.attachTransport(nullptr);
+    udtBridge_.attachLinks(nullptr);
     discovery_.reset();
     links_.reset();
     if (indexWalker_.joinable())
@@ -68,13 +71,16 @@ MissingRoot CopyRuntime::start()
 
 bool CopyRuntime::run()
 {
-    discovery_ = std::make_unique<DiscoveryEndpoint>(std::make_unique<QtDatagramSocket>(),
-                                                     DiscoveryContext{copy_.settings(), copy_.neighbours(), eventLog_,
-                                                                      windowModel_, requestServices_, transportSink_});
+    auto socket = std::make_unique<QtDatagramSocket>();
+    DatagramSocket& udp = *socket;
+    discovery_ = std::make_unique<DiscoveryEndpoint>(
+        std::move(socket),
+        DiscoveryContext{copy_.settings(), copy_.neighbours(), eventLog_, windowModel_, requestServices_, udtBridge_});
     if (!discovery_->open()) {
         qCritical("vandry: cannot open a UDP port for discovery");
         return false;
     }
+    startDatagramTransport(udp);
     hashes_.load(hashTableFile());
     // Tasks that were running start again once the copy is up.
     taskHistory_.load([this](const HostIdentity& task) {
@@ -99,14 +105,34 @@ bool CopyRuntime::run()
     return true;
 }
 
+void CopyRuntime::startDatagramTransport(DatagramSocket& socket)
+{
+    ServerList& servers = copy_.settings().servers;
+    udt_ = std::make_unique<UdtTransport>(
+        UdtContext{socket, clock_, copy_.neighbours(),
+                   [&servers]() -> std::optional<Endpoint> {
+                       const int best = servers.best();
+                       if (best < 0)
+                           return std::nullopt;
+                       const auto server = servers.entry(static_cast<std::size_t>(best));
+                       const auto address = ipv4FromText(server.address);
+                       return address ? std::optional(Endpoint{*address, server.port}) : std::nullopt;
+                   },
+                   eventLog_, udtBridge_, udtWorker_,
+                   [this](std::function<void()> work) { eventLoop_.post(std::move(work)); }, randomIdentity});
+    udtBridge_.attachTransport(udt_.get());
+    udtWorker_.start(*udt_);
+}
+
 void CopyRuntime::startLinks()
 {
     std::random_device seed;
     auto engine = std::make_shared<std::mt19937>(seed());
     links_ = std::make_unique<LinkTable>(LinkTableContext{
-        socketFactory_, noDatagramLinks, datagramConnector_, clock_, eventLoop_, copy_.neighbours(), streams_,
-        eventLog_, windowModel_, [engine] { return (*engine)(); }, [this] { return copy_.settings().uploadLimit; },
+        socketFactory_, udtBridge_, udtBridge_, clock_, eventLoop_, copy_.neighbours(), streams_, eventLog_,
+        windowModel_, [engine] { return (*engine)(); }, [this] { return copy_.settings().uploadLimit; },
         FolderTaskTables{&windowModel_.listings(), &hashes_}});
+    udtBridge_.attachLinks(links_.get());
     applyRoots();
     if (!links_->startListening())
         qWarning("cannot listen for transfers on any TCP port");
@@ -155,6 +181,7 @@ void CopyRuntime::stop()
         discovery_->stopServerProbe();
     upgrader_.reset();
     feedWorker_.reset();
+    udtWorker_.stop();
     emit stopped();
 }
 
@@ -207,6 +234,8 @@ std::vector<LinkSlotView> CopyRuntime::linkSlots() const
         views[i].datagramHandle = state.datagram ? static_cast<std::uint32_t>(i) : 0;
         views[i].socketHandle = state.tcp ? static_cast<int>(i) : -1;
         views[i].peer = state.peer;
+        if (state.datagram && udt_)
+            views[i].peer = udt_->view(static_cast<std::uint8_t>(i)).peer;
     }
     return views;
 }

@@ -14,7 +14,6 @@
 #include "app/settings_form.h"
 #include "common/event_log.h"
 #include "discovery/discovery_endpoint.h"
-#include "link/datagram_connector.h"
 #include "link/link_table.h"
 #include "link/stream_table.h"
 #include "qt/home_paths.h"
@@ -30,6 +29,8 @@
 #include "store/share_index.h"
 #include "store/share_services.h"
 #include "tasks/task_history.h"
+#include "udt/udt_link_bridge.h"
+#include "udt/udt_worker.h"
 #include "ui/copy_commands.h"
 #include "ui/main_window_model.h"
 #include "update/feed_config.h"
@@ -100,6 +101,7 @@ private:
     void sendSourceLookup(const NeighbourRecord& target, const SourceInfo& key) override;
 
     void startLinks();
+    void startDatagramTransport(DatagramSocket& socket);
     void applyRoots();
 
     void startFeedWorker();
@@ -123,13 +125,16 @@ private:
     ShareHashTable hashes_;
     ShareIndex shareIndex_;
     ShareServices requestServices_;
-    DroppingTransportSink transportSink_;
     MainWindowModel windowModel_;
     CopyCommands commands_;
     TaskHistory taskHistory_;
     QtSocketFactory socketFactory_;
     QtEventLoop eventLoop_;
-    NoDatagramConnector datagramConnector_;
+    // The datagram transport: the bridge is given to the endpoint and the links before the
+    // transport exists; the worker stops before the endpoint's socket goes.
+    UdtLinkBridge udtBridge_;
+    std::unique_ptr<UdtTransport> udt_;
+    CGuardianUDT udtWorker_;
     std::unique_ptr<LinkTable> links_;
     std::unique_ptr<DiscoveryEndpoint> discovery_;
     std::unique_ptr<CCloudLink> feedWorker_;

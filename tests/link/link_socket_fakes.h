@@ -78,13 +78,19 @@ public:
 
 class FakeDatagramTransport final : public DatagramLinkTransport {
 public:
-    void queueFrame(LinkIndex link, ByteSpan frame) override
+    std::size_t queueFrame(LinkIndex link, ByteSpan frame) override
     {
-        queued.push_back({link, Bytes(frame.begin(), frame.end())});
+        const std::size_t taken = std::min(frame.size(), room);
+        room -= taken;
+        queued.push_back({link, Bytes(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(taken))});
+        return taken;
     }
     void endConnection(LinkIndex link, bool notifyPeer) override { ended.push_back({link, notifyPeer}); }
+    void resumeDelivery(LinkIndex) override { ++resumes; }
+    int resumes = 0;
     std::vector<std::pair<LinkIndex, Bytes>> queued;
     std::vector<std::pair<LinkIndex, bool>> ended;
+    std::size_t room = std::numeric_limits<std::size_t>::max(); // bytes the send buffer still takes
 };
 
 struct Failure {

@@ -323,6 +323,27 @@ TEST_F(LinkSocketDatagramTest, FramesQueueThroughTheTransportInFull)
     EXPECT_EQ(datagrams.queued[0].second, expected);
 }
 
+TEST_F(LinkSocketDatagramTest, AFrameThatDoesNotFitWaitsForRoomAndHoldsBackReceivedFrames)
+{
+    datagrams.room = 3000;
+    EXPECT_EQ(send('E', 1, Bytes(4096, 7)), 4108); // taken whole: the rest waits in the link
+    link.deliver(frame('A', 5, 0));
+    EXPECT_TRUE(link.frames.empty()); // no answer may overtake the waiting bytes
+    datagrams.room = 1000;
+    link.datagramWritable();
+    EXPECT_TRUE(link.frames.empty());
+    datagrams.room = 100000;
+    link.datagramWritable();
+    Bytes sent;
+    for (const auto& [index, bytes] : datagrams.queued)
+        sent.insert(sent.end(), bytes.begin(), bytes.end());
+    Bytes expected = frame('E', 1, 4096);
+    std::fill(expected.begin() + 12, expected.end(), 7);
+    EXPECT_EQ(sent, expected); // nothing dropped, cut or repeated
+    EXPECT_EQ(link.frames.size(), 1u);
+    EXPECT_TRUE(link.failures.empty());
+}
+
 TEST_F(LinkSocketDatagramTest, DeliveredBytesAreReassembled)
 {
     const Bytes first = frame('A', 0, 92, 1), second = frame('I', 0, 92, 2);
@@ -333,17 +354,27 @@ TEST_F(LinkSocketDatagramTest, DeliveredBytesAreReassembled)
     EXPECT_EQ(link.frames[1], second);
 }
 
-TEST_F(LinkSocketDatagramTest, BytesBeyondTheReceiveBufferFailTheLink)
+TEST_F(LinkSocketDatagramTest, BytesBeyondTheReceiveBufferWaitInTheTransport)
 {
-    const Bytes big = frame('C', 5, kMaxFramePayload);
-    link.deliver(ByteSpan(big).first(60000));
-    Bytes tooMuch(big.begin() + 60000, big.end());
-    tooMuch.push_back(0); // one byte more than the buffer has room for
-    link.deliver(tooMuch);
-    EXPECT_TRUE(link.frames.empty());
-    ASSERT_EQ(link.failures.size(), 1u);
-    EXPECT_EQ(link.failures[0].text, "网络断开");
-    EXPECT_EQ(link.received(), 0u);
+    const Bytes big = frame('C', 5, kMaxFramePayload), small = frame('A', 0, 92, 3);
+    EXPECT_EQ(link.deliver(ByteSpan(big).first(60000)), 60000u);
+    // More than the buffer has room for: the big frame is handled on the way, then the rest fits.
+    const Bytes rest = concat({Bytes(big.begin() + 60000, big.end()), small});
+    EXPECT_EQ(link.deliver(rest), rest.size());
+    ASSERT_EQ(link.frames.size(), 2u);
+    EXPECT_EQ(link.frames[1], small);
+
+    // While an unsent frame holds frames back, only what fits in the buffer is taken.
+    datagrams.room = 0;
+    send('E', 1, Bytes(100, 1));
+    EXPECT_EQ(link.deliver(big), big.size());
+    EXPECT_EQ(link.deliver(small), 0u);
+    EXPECT_EQ(link.frames.size(), 2u);
+    datagrams.room = 1000;
+    link.datagramWritable();
+    EXPECT_EQ(link.frames.size(), 3u);
+    EXPECT_EQ(datagrams.resumes, 1); // the transport offers the rest now
+    EXPECT_TRUE(link.failures.empty());
 }
 
 TEST_F(LinkSocketDatagramTest, ConnectAndCloseReportsAndHowTheConnectionEnds)

@@ -1,0 +1,236 @@
+// The four-step handshake of the datagram transport, the relay step of a third party, and resets.
+#include <algorithm>
+
+#include "discovery/host_record.h"
+#include "udt/udt_transport.h"
+
+namespace vandry {
+
+namespace {
+constexpr std::string_view kResetLine = "UDT_RESET\r\n";
+constexpr std::size_t kResetPayload = 60;
+
+HandshakeRecord recordOf(const HostRecord& host)
+{
+    HandshakeRecord record;
+    const auto bytes = encodeHostRecord(host);
+    std::copy_n(bytes.begin(), record.bytes.size(), record.bytes.begin());
+    return record;
+}
+
+bool usable(Endpoint e)
+{
+    return e.address != 0 && e.port != 0;
+}
+} // namespace
+
+bool UdtTransport::connect(std::uint8_t index, const NeighbourRecord& callee)
+{
+    if (index == 0 || index >= kConnections)
+        return false;
+    return startCall(index, callee);
+}
+
+bool UdtTransport::startCall(std::uint8_t index, const NeighbourRecord& callee)
+{
+    HandshakeRecord record = recordOf(context_.neighbours.local().host);
+    record.setKey(callee.host.identity);
+    const auto chosen = context_.neighbours.chooseAddress(callee);
+    const auto lan = context_.neighbours.lanAddress(callee);
+    const Endpoint mapped{callee.host.mapAddr, callee.host.mapPort};
+    const auto server = context_.bestServer ? context_.bestServer() : std::nullopt;
+
+    std::lock_guard lock(mutex_);
+    UdtConnection& slot = slots_[index];
+    const bool repeat = slot.state == UdtState::Calling && slot.key == callee.host.identity;
+    if (!repeat) {
+        clearSlot(index);
+        slot.lastActive = now();
+    }
+    slot.key = callee.host.identity;
+    slot.state = UdtState::Calling;
+    slot.handshakeTick = context_.clock.tickMs();
+    slot.peer = {0, UdtConnection::kCallingPort};
+    slot.callRecord = record;
+    if (chosen && usable(*chosen)) {
+        sendHandshake(UdtType::UDT_CALL, index, 0, record, *chosen);
+        return true;
+    }
+    bool sent = false;
+    for (const auto& target : {lan, std::optional<Endpoint>(mapped)})
+        if (target && usable(*target)) {
+            sendHandshake(UdtType::UDT_CALL, index, 0, record, *target);
+            sent = true;
+        }
+    if (server && usable(*server)) {
+        sendHandshake(UdtType::UDT_RELAY, index, 0, record, *server);
+        sent = true;
+    }
+    return sent;
+}
+
+// The worker found a call unanswered: call again with what the neighbour table knows now.
+void UdtTransport::repeatCall(std::uint8_t index, std::uint64_t generation)
+{
+    HostIdentity callee;
+    {
+        std::lock_guard lock(mutex_);
+        if (generations_[index] != generation || slots_[index].state != UdtState::Calling)
+            return;
+        callee = slots_[index].key;
+    }
+    const auto found = context_.neighbours.find(callee, false);
+    if (found)
+        startCall(index, context_.neighbours.at(*found));
+}
+
+// A third party introduces the caller to the callee, with the address it saw the caller at.
+void UdtTransport::onRelay(const UdtPacket& packet, const HandshakeRecord& record, Endpoint source)
+{
+    const auto found = context_.neighbours.find(record.key(), false);
+    if (!found || *found == NeighbourTable::kLocalSlot)
+        return;
+    const NeighbourRecord& callee = context_.neighbours.at(*found);
+    const Endpoint target{callee.host.mapAddr, callee.host.mapPort};
+    if (!usable(target))
+        return;
+    HandshakeRecord call = record;
+    call.setMapped(source);
+    call.setRelayed(true);
+    std::lock_guard lock(mutex_);
+    sendHandshake(UdtType::UDT_CALL, packet.header.receiverIndex(), 0, call, target);
+}
+
+// The callee keeps no state for a call: it answers, and the caller's confirm sets up the slot.
+void UdtTransport::onCall(const UdtPacket& packet, HandshakeRecord record, Endpoint source)
+{
+    const HostIdentity& self = context_.neighbours.local().host.identity;
+    const HostIdentity key = record.key();
+    if (!std::equal(key.begin() + 8, key.end(), self.begin() + 8))
+        return;
+    Endpoint target = source;
+    std::optional<Endpoint> second;
+    if (record.relayed()) {
+        ByteReader in(record.bytes);
+        const HostRecord caller = parseHostRecord(in).value_or(HostRecord{});
+        const NeighbourRecord known = context_.neighbours.snapshot(caller);
+        target = {known.host.mapAddr, known.host.mapPort};
+        second = context_.neighbours.lanAddress(known);
+    }
+    record.setRelayed(false);
+    std::lock_guard lock(mutex_);
+    if (usable(target))
+        sendHandshake(UdtType::UDT_ANSWER, packet.header.index, 0, record, target);
+    if (second && usable(*second) && *second != target)
+        sendHandshake(UdtType::UDT_ANSWER, packet.header.index, 0, record, *second);
+}
+
+// The first answer fixes the path; the caller confirms with a fresh connection id.
+void UdtTransport::onAnswer(const UdtPacket& packet, HandshakeRecord record, Endpoint source)
+{
+    const std::uint8_t i = packet.header.receiverIndex();
+    if (i >= kConnections)
+        return;
+    const HostIdentity id = context_.newConnectionId();
+    std::lock_guard lock(mutex_);
+    UdtConnection& slot = slots_[i];
+    if (slot.state != UdtState::Calling || record.key() != slot.key)
+        return;
+    slot.state = UdtState::Answered;
+    slot.handshakeTick = context_.clock.tickMs();
+    slot.peer = source;
+    slot.key = id;
+    record.setKey(id);
+    sendHandshake(UdtType::UDT_CONFIRM, i, 0, record, source);
+}
+
+// The callee takes a link for the connection. A repeated confirm gets the same accept again:
+// drawing a new tag would leave the caller, which keeps the first accept's, unheard.
+void UdtTransport::onConfirm(const UdtPacket& packet, const HandshakeRecord& record, Endpoint source)
+{
+    const std::uint8_t callerIndex = packet.header.receiverIndex();
+    const HostIdentity id = record.key();
+    {
+        std::lock_guard lock(mutex_);
+        for (std::uint8_t j = 1; j < kConnections; ++j) {
+            const UdtConnection& slot = slots_[j];
+            if (slot.state == UdtState::Accepted && slot.key == id && slot.peer == source) {
+                sendHandshake(UdtType::UDT_ACCEPT, slot.outIndex, slot.tag, record, source);
+                return;
+            }
+        }
+    }
+    const auto link = context_.links.openIncomingLink();
+    std::lock_guard lock(mutex_);
+    if (!link || *link == 0 || *link >= kConnections) {
+        sendReset(callerIndex, 0, source);
+        return;
+    }
+    const std::uint8_t j = *link;
+    clearSlot(j);
+    UdtConnection& slot = slots_[j];
+    slot.key = id;
+    slot.state = UdtState::Accepted;
+    slot.outIndex = static_cast<std::uint16_t>((j << 8) | callerIndex);
+    slot.peer = source;
+    slot.lastActive = now();
+    slot.handshakeTick = context_.clock.tickMs();
+    slot.tag = static_cast<std::uint16_t>(now() & UdtHeader::kTagMask);
+    sendHandshake(UdtType::UDT_ACCEPT, slot.outIndex, slot.tag, record, source);
+}
+
+void UdtTransport::onAccept(const UdtPacket& packet, const HandshakeRecord& record, Endpoint source)
+{
+    const std::uint8_t i = packet.header.receiverIndex();
+    if (i >= kConnections)
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        UdtConnection& slot = slots_[i];
+        // Only the callee knows the connection id: nobody else can complete the call.
+        if (slot.state != UdtState::Answered || record.key() != slot.key)
+            return;
+        slot.state = UdtState::Established;
+        slot.outIndex = static_cast<std::uint16_t>((packet.header.index << 8) | (packet.header.index >> 8));
+        slot.peer = source;
+        slot.tag = packet.header.tag;
+        slot.lastActive = now();
+    }
+    context_.links.connected(i);
+}
+
+// Only the peer of the connection may end it: a reset from elsewhere, or with another tag,
+// changes nothing.
+void UdtTransport::onReset(const UdtPacket& packet, Endpoint source)
+{
+    const std::uint8_t i = packet.header.receiverIndex();
+    if (i >= kConnections)
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        UdtConnection& slot = slots_[i];
+        if (!slot.inUse() || slot.peer != source || (slot.tag != 0 && packet.header.tag != slot.tag))
+            return;
+        slot.state = UdtState::ResetReceived;
+    }
+    context_.links.ended(i);
+    context_.log.append(kResetLine);
+}
+
+void UdtTransport::sendHandshake(UdtType type, std::uint16_t index, std::uint16_t tag, const HandshakeRecord& record,
+                                 Endpoint destination)
+{
+    std::array<std::uint8_t, UdtHeader::kSize + HandshakeRecord::kSize> packet{};
+    writeUdtHeader({index, HandshakeRecord::kSize, tag, type, 0, 0}, packet);
+    std::copy(record.bytes.begin(), record.bytes.end(), packet.begin() + UdtHeader::kSize);
+    context_.socket.sendTo(packet, destination);
+}
+
+void UdtTransport::sendReset(std::uint16_t index, std::uint16_t tag, Endpoint destination)
+{
+    std::array<std::uint8_t, UdtHeader::kSize + kResetPayload> packet{};
+    writeUdtHeader({index, kResetPayload, tag, UdtType::UDT_RESET, 0, 0}, packet);
+    context_.socket.sendTo(packet, destination);
+}
+
+} // namespace vandry
