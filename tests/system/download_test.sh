@@ -46,6 +46,9 @@ echo "after SIGKILL of the requester (partial file of $size_at_kill bytes) the t
 # 576-byte resume trailer, and the download resumes from it.
 rm -f "$work/bob/downloads/again.bin"
 cp "$work/alice/share/large.bin" "$work/alice/share/fourth.bin"
+# A restarted copy comes back on another port: the server moves its record there once the old
+# port has been silent for a while, and until then it has no neighbour list.
+wait_for 60 sees bob alice || fail "the restarted bob does not see alice"
 ctl bob download alice '\fourth.bin' > /dev/null
 wait_for 60 started_past bob fourth.bin 20 || fail "fourth.bin did not get going"
 kill -TERM "${pids[bob]}"
@@ -64,6 +67,7 @@ echo "after SIGTERM of the requester the partial file carried a valid trailer an
 # The sharer is killed in the middle; once it is back, the same command finishes the download.
 rm -f "$work/bob/downloads/again.bin"
 cp "$work/alice/share/large.bin" "$work/alice/share/third.bin"
+wait_for 60 sees bob alice || fail "the restarted bob does not see alice"
 ctl bob download alice '\third.bin' > /dev/null
 wait_for 60 started_past bob third.bin 20 || fail "third.bin did not get going"
 kill -9 "${pids[alice]}"
