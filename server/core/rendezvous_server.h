@@ -44,9 +44,11 @@ struct RendezvousSettings {
     // A copy's neighbours go offline 120 s after they were last listed to it: a list older than this
     // is renewed at the copy's next announce.
     std::int64_t fullListAfterSeconds = 90;
-    // Copies ask for a full list (sub-type 1) every 80 s and after a network change; more often
-    // than this the request is answered with the changes only.
-    std::int64_t minFullListGapSeconds = 15;
+    // Copies ask for a full list (sub-type 1) every 80 s, after a network change and when they
+    // start; more often than this the request is answered with the changes only. A copy restarted
+    // at once asks again with an empty table, so the gap is short; the source's list budget bounds
+    // the rest.
+    std::int64_t minFullListGapSeconds = 2;
     // A live identity moves to a new endpoint only once its old endpoint has been silent this long,
     // so that nobody can take over the record of a copy that keeps announcing.
     std::int64_t moveQuietSeconds = 30;

@@ -104,6 +104,16 @@ TEST_F(RendezvousTest, KnownCopyIsSentOnlyTheChangesUntilItsListGrowsOld)
         << "100 s: its neighbours would go offline before the next announce";
 }
 
+TEST_F(RendezvousTest, ACopyRestartedAtOnceAtItsEndpointGetsItsFullListAgain)
+{
+    announce(2);
+    announce(1, 1);
+    clock.advanceSeconds(3);
+    socket.sent.clear();
+    announce(1, 1);
+    EXPECT_THAT(othersListedTo(1), ElementsAre(keptRecord(2)));
+}
+
 class RendezvousManyChangesTest : public RendezvousTest {
 protected:
     RendezvousManyChangesTest() : RendezvousTest(settingsWith([](auto& s) { s.maxUpdateRecords = 5; })) {}

@@ -48,7 +48,7 @@ rm -f "$work/bob/downloads/again.bin"
 cp "$work/alice/share/large.bin" "$work/alice/share/fourth.bin"
 # A restarted copy comes back on another port: the server moves its record there once the old
 # port has been silent for a while, and until then it has no neighbour list.
-wait_for 60 sees bob alice || fail "the restarted bob does not see alice"
+wait_for 120 sees bob alice || fail "the restarted bob does not see alice"
 ctl bob download alice '\fourth.bin' > /dev/null
 wait_for 60 started_past bob fourth.bin 20 || fail "fourth.bin did not get going"
 kill -TERM "${pids[bob]}"
@@ -67,7 +67,7 @@ echo "after SIGTERM of the requester the partial file carried a valid trailer an
 # The sharer is killed in the middle; once it is back, the same command finishes the download.
 rm -f "$work/bob/downloads/again.bin"
 cp "$work/alice/share/large.bin" "$work/alice/share/third.bin"
-wait_for 60 sees bob alice || fail "the restarted bob does not see alice"
+wait_for 120 sees bob alice || fail "the restarted bob does not see alice"
 ctl bob download alice '\third.bin' > /dev/null
 wait_for 60 started_past bob third.bin 20 || fail "third.bin did not get going"
 kill -9 "${pids[alice]}"
