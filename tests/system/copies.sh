@@ -11,12 +11,18 @@ cleanup() {
 }
 # KEEP_WORK=1 leaves the copies running and their folders in place, to look into a failure.
 trap "${KEEP_WORK:+:} cleanup" EXIT
-fail() { echo "FAIL: $*"; for f in "$work"/*.log; do echo "-- $f"; tail -20 "$f"; done; exit 1; }
+fail() {
+  echo "FAIL: $*"
+  for f in "$work"/*.log "$work"/*/home/state/EVT.TXT; do [ -f "$f" ] && echo "-- $f" && tail -20 "$f"; done
+  exit 1
+}
 
+declare -A copy_ns # a copy's network namespace, when it has one
 start_copy() { # name, then more options
-  local name=$1; shift
+  local name=$1 run=(); shift
+  [ -z "${copy_ns[$name]:-}" ] || run=(ip netns exec "${copy_ns[$name]}")
   mkdir -p "$work/$name/share" "$work/$name/downloads"
-  "$vandry" --headless --home "$work/$name/home" --nick "$name" --share "$work/$name/share" \
+  "${run[@]}" "$vandry" --headless --home "$work/$name/home" --nick "$name" --share "$work/$name/share" \
     --download "$work/$name/downloads" --feed "$feed" "$@" >> "$work/$name.log" 2>&1 &
   pids[$name]=$!
 }
