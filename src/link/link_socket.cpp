@@ -41,6 +41,16 @@ void LinkSocket::useDatagramTransport()
     transport_ = LinkTransport::Datagram;
 }
 
+std::string LinkSocket::path() const
+{
+    const auto text = [](const char* kind, Endpoint at) {
+        return std::string(kind) + ipv4ToText(at.address) + ':' + std::to_string(at.port);
+    };
+    if (transport_ != LinkTransport::Tcp)
+        return text("datagram ", context_.datagrams.packetDestination(index_));
+    return tcp_ ? text("TCP ", tcp_->peer()) : std::string();
+}
+
 void LinkSocket::attachTcp(std::unique_ptr<StreamSocket> connection, bool connected)
 {
     closeTcp();

@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "common/bytes.h"
@@ -50,6 +51,8 @@ public:
     virtual void endConnection(LinkIndex link, bool notifyPeer) = 0;
     // The link handles frames again: received bytes it could not take before may come now.
     virtual void resumeDelivery(LinkIndex link) = 0;
+    // Where the link's connection sends its packets: the peer, or the relay that carries them.
+    virtual Endpoint packetDestination(LinkIndex link) const = 0;
 };
 
 enum class LinkTransport : std::uint8_t {
@@ -85,6 +88,9 @@ public:
     // Seconds of the last frame handled or of the last reset.
     std::int64_t lastActivity() const { return lastActivity_; }
     bool hasUnsentBytes() const { return unsentFrom_ < unsent_.size(); }
+    // How the link reaches its peer: "TCP 198.18.0.5:1553" or "datagram 198.18.0.5:1552"; empty
+    // while it has no connection.
+    std::string path() const;
 
     // Starts a new conversation over TCP; the outcome arrives as onLinkConnected or failLink.
     void openTcp(Endpoint peer);

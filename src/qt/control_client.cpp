@@ -129,14 +129,14 @@ QString renderProperties(const QJsonObject& a)
             .arg(QString::number(a.value(QStringLiteral("blocks")).toInteger()), orDash(held.join(QLatin1Char(' '))))};
     for (const QJsonValue& link : a.value(QStringLiteral("links")).toArray()) {
         const QJsonArray range = link[QStringLiteral("range")].toArray();
-        lines << QStringLiteral("link %1  %2  range %3-%4 at %5  %6K/s  %7")
+        lines << QStringLiteral("link %1  %2  range %3-%4 at %5  %6K/s  %7  via %8")
                      .arg(link[QStringLiteral("slot")].toInteger())
                      .arg(shown(link[QStringLiteral("source")]))
                      .arg(range[0].toInteger())
                      .arg(range[1].toInteger())
                      .arg(link[QStringLiteral("position")].toInteger())
                      .arg(link[QStringLiteral("rate")].toInteger())
-                     .arg(shown(link[QStringLiteral("file")]));
+                     .arg(shown(link[QStringLiteral("file")]), orDash(shown(link[QStringLiteral("path")])));
     }
     for (const QJsonValue& folder : a.value(QStringLiteral("folders")).toArray()) {
         lines << shown(folder[QStringLiteral("folder")]);

@@ -158,7 +158,8 @@ QJsonObject propertiesAnswer(CopyCommands& commands, const QJsonArray& args)
                                   QJsonArray{static_cast<qint64>(link.rangeStart), static_cast<qint64>(link.rangeEnd)}},
                                  {QStringLiteral("position"), static_cast<qint64>(link.position)},
                                  {QStringLiteral("rate"), static_cast<qint64>(link.rateK)},
-                                 {QStringLiteral("file"), qs(validUtf8(link.file))}});
+                                 {QStringLiteral("file"), qs(validUtf8(link.file))},
+                                 {QStringLiteral("path"), qs(link.path)}});
     QJsonArray folders;
     for (const ListedFolder& folder : properties.folders) {
         QJsonArray files;

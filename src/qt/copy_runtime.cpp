@@ -342,7 +342,7 @@ std::vector<ReceivingLink> CopyRuntime::receivingLinks() const
         const FetchRange& range = link.stream().range();
         receiving.push_back({static_cast<std::uint8_t>(i), entry->index,
                              validUtf8(link.peer().neighbour.host.nickname()), range.start, range.end, range.position,
-                             link.request().remotePath});
+                             link.request().remotePath, link.path()});
     }
     return receiving;
 }

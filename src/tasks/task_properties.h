@@ -23,6 +23,7 @@ struct ReceivingLink {
     std::uint32_t rangeEnd = 0;
     std::uint32_t position = 0;
     std::string remotePath;
+    std::string path; // how the link reaches the sharer (LinkSocket::path)
 };
 
 // Each receiving link's rate in K/s: once a second, two thirds of the blocks it moved since the
@@ -49,6 +50,7 @@ struct PropertyLink {
     std::uint32_t position = 0;
     std::uint32_t rateK = 0;
     std::string file; // the name the link asked for
+    std::string path;
 };
 
 enum class FolderFileState : std::uint8_t { Waiting, Transferring, Finished };

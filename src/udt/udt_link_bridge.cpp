@@ -32,6 +32,11 @@ void UdtLinkBridge::resumeDelivery(LinkIndex link)
         transport_->deliverPending(connectionOf(link));
 }
 
+Endpoint UdtLinkBridge::packetDestination(LinkIndex link) const
+{
+    return transport_ ? transport_->view(connectionOf(link)).peer : Endpoint{};
+}
+
 void UdtLinkBridge::onDatagram(ByteSpan datagram, Endpoint source)
 {
     if (transport_)

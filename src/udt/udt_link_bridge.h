@@ -25,6 +25,7 @@ public:
     std::size_t queueFrame(LinkIndex link, ByteSpan bytes) override;
     void endConnection(LinkIndex link, bool notifyPeer) override;
     void resumeDelivery(LinkIndex link) override;
+    Endpoint packetDestination(LinkIndex link) const override;
     // ReliableTransportSink
     void onDatagram(ByteSpan datagram, Endpoint source) override;
     // UdtLinks

@@ -295,7 +295,7 @@ TaskProperties CopyCommands::taskProperties(std::size_t row)
             if (link.entry != stream->slot.index)
                 continue;
             properties.links.push_back({link.slot, link.peer, link.rangeStart, link.rangeEnd, link.position,
-                                        window_.linkRates().rate(link.slot), wireFileName(link.remotePath)});
+                                        window_.linkRates().rate(link.slot), wireFileName(link.remotePath), link.path});
         }
     } else if (!properties.isDirectory) {
         if (const auto file = window_.hashes().digestForListing(task[kTaskLocalPath], false)) {

@@ -87,6 +87,7 @@ public:
     }
     void endConnection(LinkIndex link, bool notifyPeer) override { ended.push_back({link, notifyPeer}); }
     void resumeDelivery(LinkIndex) override { ++resumes; }
+    Endpoint packetDestination(LinkIndex) const override { return {0xC6120005, 1552}; }
     int resumes = 0;
     std::vector<std::pair<LinkIndex, Bytes>> queued;
     std::vector<std::pair<LinkIndex, bool>> ended;

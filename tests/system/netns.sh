@@ -37,7 +37,7 @@ netns_link() {
   netns_links=$((netns_links + 1))
   local inner="${netns_tag}a$netns_links" outer="${netns_tag}b$netns_links"
   netns_near=$inner netns_far=$outer
-  ip netns list | grep -qw "$ns" || { ip netns add "$ns"; netns_names+=("$ns"); ip -n "$ns" link set lo up; }
+  ip netns list | awk '{print $1}' | grep -qx "$ns" || { ip netns add "$ns"; netns_names+=("$ns"); ip -n "$ns" link set lo up; }
   ip link add "$inner" type veth peer name "$outer"
   ip link set "$inner" netns "$ns"
   ip -n "$ns" addr add "$address" dev "$inner"

@@ -42,7 +42,8 @@ TEST_F(TaskPropertyDialogTest, AFileTaskShowsItsLinksAndRightClickClosesOne)
     properties.digest = "00112233445566778899aabbccddeeff";
     properties.blockCount = 4096;
     properties.held = {{0, 1000}};
-    properties.links = {{7, "alice", 1000, 3000, 1500, 512, "film.mkv"}, {9, "bob", 3000, 4096, 3000, 0, "film.mkv"}};
+    properties.links = {{7, "alice", 1000, 3000, 1500, 512, "film.mkv", "TCP 198.18.0.7:1553"},
+                        {9, "bob", 3000, 4096, 3000, 0, "film.mkv", "datagram 198.18.0.9:1552"}};
     TaskPropertyDialog dialog(false, actions());
     EXPECT_FALSE(dialog.folderToggle()->isEnabled());
     EXPECT_TRUE(dialog.folderList()->isHidden());

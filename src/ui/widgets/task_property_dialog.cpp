@@ -140,6 +140,7 @@ void TaskPropertyDialog::refreshLinks(const TaskProperties& properties)
                         {std::max(link.position, link.rangeStart), link.rangeEnd}});
         item->setText(LinkRate, QStringLiteral("%1K/s").arg(link.rateK));
         item->setText(LinkFile, qs(link.file));
+        item->setToolTip(LinkSource, qs(link.path));
     }
 }
 
