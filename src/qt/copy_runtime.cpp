@@ -9,6 +9,7 @@
 #include "qt/cloud_link.h"
 #include "qt/qt_datagram_socket.h"
 #include "qt/upgrader.h"
+#include "update/installed_release.h"
 
 namespace vandry {
 
@@ -147,6 +148,8 @@ void CopyRuntime::applyRoots()
 void CopyRuntime::startFeedWorker()
 {
     DiscoveryEndpoint* discovery = discovery_.get();
+    feedConfig_.installedVersion =
+        installedReleaseVersion(profileStore_, QCoreApplication::applicationFilePath().toStdString());
     feedWorker_ = std::make_unique<CCloudLink>(feedConfig_, copy_.settings().identityCache, copy_.settings().servers,
                                                [discovery] { return discovery->serverProbeRunning(); });
     connect(feedWorker_.get(), &CCloudLink::serverProbeRequested, this, [discovery] { discovery->startServerProbe(); });

@@ -5,14 +5,15 @@
 
 #include "qt/cloud_link.h"
 #include "qt/hand_over.h"
+#include "update/installed_release.h"
 #include "update/trusted_release_keys.h"
 
 namespace vandry {
 
-Upgrader::Upgrader(CCloudLink& feed, const ProfileStore& profile, UpgradeSetup setup,
+Upgrader::Upgrader(CCloudLink& feed, ProfileStore& profile, UpgradeSetup setup,
                    std::function<void(const std::string&)> log, std::function<void()> quit, QObject* parent)
-    : QObject(parent), feed_(feed), setup_(std::move(setup)), log_(std::move(log)), quit_(std::move(quit)),
-      trusted_(loadTrustedKeys(profile)), flow_(hooks())
+    : QObject(parent), feed_(feed), profile_(profile), setup_(std::move(setup)), log_(std::move(log)),
+      quit_(std::move(quit)), trusted_(loadTrustedKeys(profile)), flow_(hooks())
 {
     connect(&feed_, &CCloudLink::upgradeAvailable, this, [this](const UpgradeOffer& offer) { flow_.offer(offer); });
     connect(&feed_, &CCloudLink::upgradeProgress, this, [this](qint64 received, qint64 total) {
@@ -61,7 +62,10 @@ UpgradeFlow::Hooks Upgrader::hooks()
         if (setup_.prompt)
             setup_.prompt->showUpgradeOutcome(refusal);
     };
-    hooks.startHandOver = [this](const std::filesystem::path& release) {
+    hooks.startHandOver = [this](const std::filesystem::path& release, std::uint32_t version) {
+        // Recorded first: the new process may ask the feed before this one has ended.
+        if (const auto hashed = hashFile(release))
+            recordInstalledRelease(profile_, version, hashed->first);
         QString error;
         if (startHandOver(QString::fromStdString(release.string()), setup_.relaunchArguments, error))
             return true;

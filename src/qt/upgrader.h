@@ -37,8 +37,8 @@ class Upgrader final : public QObject {
     Q_OBJECT
 public:
     // `log` takes one event-log line without its line end; `quit` runs the copy's stop sequence.
-    Upgrader(CCloudLink& feed, const ProfileStore& profile, UpgradeSetup setup,
-             std::function<void(const std::string&)> log, std::function<void()> quit, QObject* parent = nullptr);
+    Upgrader(CCloudLink& feed, ProfileStore& profile, UpgradeSetup setup, std::function<void(const std::string&)> log,
+             std::function<void()> quit, QObject* parent = nullptr);
     ~Upgrader() override;
 
     UpgradeFlow& flow() { return flow_; }
@@ -48,6 +48,7 @@ private:
     std::vector<Ed25519PublicKey> loadTrustedKeys(const ProfileStore& profile);
 
     CCloudLink& feed_;
+    ProfileStore& profile_;
     UpgradeSetup setup_;
     std::function<void(const std::string&)> log_;
     std::function<void()> quit_;

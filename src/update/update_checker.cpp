@@ -1,5 +1,7 @@
 #include "update/update_checker.h"
 
+#include <algorithm>
+
 #include "common/version.h"
 
 namespace vandry {
@@ -36,8 +38,9 @@ bool isUsableTouchHost(Ipv4 address)
 
 UpdateChecker::UpdateChecker(FeedConfig config, const HostIdentity& identity, ServerList& servers, HttpPoster& http,
                              HostResolver& resolver, Hooks hooks)
-    : config_(std::move(config)), identityText_(identityText(identity)), localVersion_(versionOf(identity)),
-      servers_(servers), http_(http), resolver_(resolver), hooks_(std::move(hooks)), currentFeedUrl_(config_.feedUrl)
+    : config_(std::move(config)), identityText_(identityText(identity)),
+      localVersion_(std::max(versionOf(identity), config_.installedVersion)), servers_(servers), http_(http),
+      resolver_(resolver), hooks_(std::move(hooks)), currentFeedUrl_(config_.feedUrl)
 {
 }
 
@@ -183,6 +186,7 @@ void UpdateChecker::offerUpgrade(const FeedAnswer& answer)
     offer.pageUrl = answer.pageUrl.empty() ? std::string(kHelpPageUrl) : answer.pageUrl;
     offer.fileUrl = answer.fileUrl;
     offer.localVersion = localVersion_;
+    offer.version = parseVersion(answer.version);
     offer.automatic = parseAutomaticFlag(answer.automatic);
     hooks_.upgradeAvailable(offer);
 }

@@ -52,6 +52,7 @@ struct UpgradeOffer {
     std::string pageUrl; // "UpURL", or the maker's help page when the feed gave none
     std::string fileUrl; // "UpFile"
     std::uint32_t localVersion = 0;
+    std::uint32_t version = 0; // the feed's version of the release
     std::uint32_t timeLimitMs = kUpgradePromptTimeLimitMs;
     bool automatic = false; // "F": download without asking
     bool operator==(const UpgradeOffer&) const = default;

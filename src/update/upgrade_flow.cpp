@@ -70,7 +70,7 @@ void UpgradeFlow::downloadFinished(UpgradeRefusal refusal, const std::filesystem
         return;
     }
     hooks_.log("Upgrade verified: handing over to " + escapeControlCharacters(file.string()));
-    if (!hooks_.startHandOver(file)) {
+    if (!hooks_.startHandOver(file, offer_.version)) {
         refuse(UpgradeRefusal::CannotStart);
         return;
     }

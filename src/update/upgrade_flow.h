@@ -31,8 +31,9 @@ public:
         std::function<void(const UpgradeOffer&, PromptMode)> openPrompt;
         std::function<void(const UpgradeOffer&)> startDownload; // answered by downloadFinished()
         std::function<void()> cancelDownload;
-        std::function<void(UpgradeRefusal)> showOutcome;                 // in the open prompt
-        std::function<bool(const std::filesystem::path&)> startHandOver; // run the verified release
+        std::function<void(UpgradeRefusal)> showOutcome; // in the open prompt
+        // Runs the verified release, which the feed offered as `version`.
+        std::function<bool(const std::filesystem::path&, std::uint32_t version)> startHandOver;
         std::function<void()> quit;
         std::function<void(const std::string&)> log; // one event-log line, without its line end
     };

@@ -5,6 +5,8 @@
 
 #include <fstream>
 
+#include "fakes.h"
+#include "update/installed_release.h"
 #include "update/release_check.h"
 #include "update/trusted_release_keys.h"
 
@@ -102,4 +104,24 @@ TEST_F(ReleaseCheckTest, ProfileKeysCountOnlyWhileOthersCannotWriteTheProfile)
     EXPECT_FALSE(onlyOwnerCanWrite(profile));
     ::chmod(dir_.c_str(), 0755);
     EXPECT_FALSE(onlyOwnerCanWrite(dir_ / "missing.ini"));
+}
+
+TEST_F(ReleaseCheckTest, InstalledVersionCountsOnlyForTheRecordedFile)
+{
+    vandry::testing::MemoryProfileStore profile;
+    EXPECT_EQ(installedReleaseVersion(profile, release()), 0u);
+    recordInstalledRelease(profile, 0x00090005, hashFile(release())->first);
+    EXPECT_EQ(installedReleaseVersion(profile, release()), 0x00090005u);
+    EXPECT_EQ(installedReleaseVersion(profile, dir_ / "missing"), 0u);
+
+    const std::string hash = *profile.readText(kProfileSection, kKeyInstalledHash);
+    profile.writeText(kProfileSection, kKeyInstalledHash, hash + "00");
+    EXPECT_EQ(installedReleaseVersion(profile, release()), 0u) << "a longer hash";
+    profile.writeText(kProfileSection, kKeyInstalledHash, hash);
+    profile.writeText(kProfileSection, kKeyInstalledVersion, "9x");
+    EXPECT_EQ(installedReleaseVersion(profile, release()), 0u) << "a version that is not a number";
+
+    profile.writeText(kProfileSection, kKeyInstalledVersion, "589829");
+    write(release(), content_ + "!"); // the user put another build in its place
+    EXPECT_EQ(installedReleaseVersion(profile, release()), 0u);
 }

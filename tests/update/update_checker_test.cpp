@@ -45,9 +45,9 @@ public:
 
 class UpdateCheckerTest : public ::testing::Test {
 protected:
-    UpdateChecker make()
+    UpdateChecker make(const FeedConfig& config = kConfig)
     {
-        return UpdateChecker(kConfig, kIdentity, servers, http, resolver,
+        return UpdateChecker(config, kIdentity, servers, http, resolver,
                              {[this] { ++probes; },
                               [this] { return probeRunning; },
                               [this](const UpgradeOffer& offer) { offers.push_back(offer); },
@@ -233,9 +233,10 @@ TEST_F(UpdateCheckerTest, NewerVersionIsOfferedOnlyWithAnHttpFile)
 {
     const std::string page(kHelpPageUrl);
     const std::vector<std::pair<std::string, std::optional<UpgradeOffer>>> cases{
-        {"<Ver>0.9.0.1</Ver><UpFile>http://x</UpFile>", UpgradeOffer{page, "http://x", 0x00090000, 300000, false}},
+        {"<Ver>0.9.0.1</Ver><UpFile>http://x</UpFile>",
+         UpgradeOffer{page, "http://x", 0x00090000, 0x00090001, 300000, false}},
         {"<Ver>0.9.0.1</Ver><UpURL>http://p</UpURL><UpFile>https://x</UpFile><F>1</F>",
-         UpgradeOffer{"http://p", "https://x", 0x00090000, 300000, true}},
+         UpgradeOffer{"http://p", "https://x", 0x00090000, 0x00090001, 300000, true}},
         {"<Ver>0.9.0.1</Ver><UpFile>ftp://x</UpFile>", std::nullopt},
         {"<Ver>0.9.0.0</Ver><UpFile>http://x</UpFile>", std::nullopt},
         {"<Ver>0.8.300.1</Ver><UpFile>http://x</UpFile>", std::nullopt},
@@ -247,5 +248,23 @@ TEST_F(UpdateCheckerTest, NewerVersionIsOfferedOnlyWithAnHttpFile)
         ASSERT_TRUE(checker.runNextStep());
         EXPECT_EQ(offers, offer ? std::vector<UpgradeOffer>{*offer} : std::vector<UpgradeOffer>{}) << answer;
         drain();
+    }
+}
+
+TEST_F(UpdateCheckerTest, AReleaseInstalledByAnUpgradeIsNotOfferedAgain)
+{
+    // The release was offered as 0.9.0.5 but carries 0.9.0.0 inside.
+    FeedConfig config = kConfig;
+    config.installedVersion = 0x00090005;
+    UpdateChecker installed = make(config);
+    for (const auto& [version, offered] : {std::pair{"0.9.0.5", false}, std::pair{"0.9.0.6", true}}) {
+        offers.clear();
+        http.answers[kConfig.feedUrl] = std::string("<?xml?><Ver>") + version + "</Ver><UpFile>http://x</UpFile>";
+        installed.check("", 0);
+        drain(installed);
+        ASSERT_EQ(offers.size(), offered ? 1u : 0u) << version;
+        if (offered) {
+            EXPECT_EQ(offers[0].localVersion, 0x00090005u);
+        }
     }
 }

@@ -16,7 +16,7 @@ protected:
         hooks.startDownload = [this](const UpgradeOffer& offer) { downloads.push_back(offer.fileUrl); };
         hooks.cancelDownload = [this] { ++cancels; };
         hooks.showOutcome = [this](UpgradeRefusal refusal) { outcomes.push_back(refusal); };
-        hooks.startHandOver = [this](const std::filesystem::path& file) {
+        hooks.startHandOver = [this](const std::filesystem::path& file, std::uint32_t) {
             handOvers.push_back(file);
             return handOverStarts;
         };
