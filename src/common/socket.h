@@ -20,6 +20,13 @@ public:
     virtual bool bind(std::uint16_t port) = 0;
     virtual std::uint16_t localPort() const = 0;
     virtual bool sendTo(ByteSpan datagram, Endpoint destination) = 0;
+    // Sends with the IP hop limit (TTL) `hops` for this datagram only: a datagram of hop limit 1
+    // goes no further than the first router. False when the limit cannot be set or the send fails.
+    virtual bool sendToWithHopLimit(ByteSpan datagram, Endpoint destination, int hops)
+    {
+        (void)datagram, (void)destination, (void)hops;
+        return false;
+    }
     virtual void setReceiveBufferSize(int bytes) = 0;
     virtual void setMulticastTtl(int ttl) = 0;
     virtual bool joinMulticastGroup(Ipv4 group) = 0;

@@ -33,12 +33,16 @@ public:
     // this very host) or when the datagram would exceed 65535 bytes. Failures are not reported
     // further: sends are fire-and-forget.
     void send(ControlDatagram header, ByteSpan payload, Endpoint destination);
+    // The same with the IP hop limit `hops` for this one datagram.
+    void sendWithHopLimit(ControlDatagram header, ByteSpan payload, Endpoint destination, int hops);
 
     // Bytes 4-5 of the last record list (type 2 or 3) received; every datagram sent carries it.
     void setEchoWord(std::uint16_t word) { echoWord_.store(word); }
     std::uint16_t echoWord() const { return echoWord_.load(); }
 
 private:
+    void sendBuilt(ControlDatagram header, ByteSpan payload, Endpoint destination, int hops);
+
     DatagramSocket& socket_;
     std::mutex mutex_;
     std::atomic<std::uint16_t> echoWord_{0};

@@ -16,6 +16,7 @@ static_assert(kTargetIdentityOffset + sizeof(HostIdentity) == RequestHeader::kSi
 DiscoveryEndpoint::DiscoveryEndpoint(std::unique_ptr<DatagramSocket> socket, DiscoveryContext context,
                                      ServerProbe::Sleeper probeSleep)
     : socket_(std::move(socket)), context_(context), sender_(*socket_),
+      punch_(context.table.clock(), context.table.local().host.identity),
       probeWorker_(
           context.settings.servers, [this](std::size_t index) { probeServer(index); },
           [this] { context_.listener.announceRequested(); }, std::move(probeSleep))
@@ -36,6 +37,7 @@ bool DiscoveryEndpoint::open(std::uint16_t port)
     auto local = context_.table.local().host;
     local.portUdp = socket_->localPort();
     context_.table.setLocal(local);
+    punch_.setSelf(local.identity);
     {
         std::lock_guard lock(identityMutex_);
         probeIdentity_ = local.identity;
@@ -118,7 +120,7 @@ bool DiscoveryEndpoint::searchAll(std::string_view text, std::uint8_t flags)
 
 void DiscoveryEndpoint::sendRequest(std::vector<std::uint8_t> payload, const NeighbourRecord& target)
 {
-    if (const auto direct = context_.table.chooseAddress(target)) {
+    if (const auto direct = directPath(target)) {
         sender_.send(controlHeader(ControlType::Request), payload, *direct);
         return;
     }
@@ -133,14 +135,15 @@ void DiscoveryEndpoint::sendRequest(std::vector<std::uint8_t> payload, const Nei
     sender_.send(controlHeader(ControlType::Request), payload, *server);
 }
 
-// Both sides probe each other so that each translator lets the other's datagrams in.
+// Both sides probe each other so that each translator lets the other's datagrams in; the punch
+// schedule says when the mapped endpoint may be probed without spoiling the path.
 void DiscoveryEndpoint::sendPunchProbes(const NeighbourRecord& target)
 {
-    const auto& identity = context_.table.local().host.identity;
-    sender_.send(controlHeader(ControlType::Punch), identity, {target.host.mapAddr, target.host.mapPort});
+    if (mayReachMapped(target, PunchRole::Initiator))
+        sendProbe({target.host.mapAddr, target.host.mapPort}, 0);
     // The address field tells the neighbour which of its LAN addresses we tried: it answers only then.
     if (const auto lan = context_.table.lanAddress(target))
-        sender_.send(controlHeader(ControlType::Punch, 0, lan->address), identity, *lan);
+        sendProbe(*lan, 0);
 }
 
 bool DiscoveryEndpoint::startServerProbe()

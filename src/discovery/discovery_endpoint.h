@@ -27,6 +27,8 @@
 #include "discovery/control_sender.h"
 #include "discovery/discovery_listener.h"
 #include "discovery/neighbour_table.h"
+#include "discovery/punch_paths.h"
+#include "discovery/punch_schedule.h"
 #include "discovery/reliable_transport_sink.h"
 #include "discovery/reply_budget.h"
 #include "discovery/request_services.h"
@@ -44,7 +46,7 @@ struct DiscoveryContext {
     ReliableTransportSink& transport;
 };
 
-class DiscoveryEndpoint {
+class DiscoveryEndpoint final : public PunchPaths {
 public:
     static constexpr std::uint16_t kDefaultPort = 1552;
     static constexpr Ipv4 kMulticastGroup = 0xE0000105; // 224.0.1.5
@@ -90,10 +92,20 @@ public:
 
     std::uint16_t echoWord() const { return sender_.echoWord(); }
 
+    // Punching paths through translators (discovery_punch.cpp). Main thread.
+    std::optional<Endpoint> directPath(const NeighbourRecord& neighbour) override;
+    bool mayReachMapped(const NeighbourRecord& neighbour, PunchRole role) override;
+    // Sends the probes the punch schedule has due; about once a second.
+    void punchTick();
+    const PunchSchedule& punchSchedule() const { return punch_; }
+
 private:
     std::optional<Endpoint> serverEndpoint(std::size_t index) const;
     void sendRequest(std::vector<std::uint8_t> payload, const NeighbourRecord& target);
     void sendPunchProbes(const NeighbourRecord& target);
+    void sendProbe(Endpoint to, int hops);
+    // A datagram from a neighbour: where it came from is a path to it.
+    void heardFrom(const HostIdentity& identity, Endpoint source);
 
     // Receiving (discovery_receive.cpp).
     void receive(ByteSpan datagram, Endpoint source);
@@ -114,6 +126,7 @@ private:
     DiscoveryContext context_;
     ControlSender sender_;
     ReplyBudget replyBudget_;
+    PunchSchedule punch_;
     // The probe thread's copy of this copy's identity; the table itself belongs to the main thread.
     mutable std::mutex identityMutex_;
     HostIdentity probeIdentity_{};

@@ -17,7 +17,8 @@ constexpr std::uint8_t kPunchProbe = 0;
 constexpr std::uint8_t kPunchAnswer = 1;
 constexpr std::uint8_t kEchoRequest = 0;
 constexpr std::uint8_t kEchoAnswer = 1;
-constexpr std::uint8_t kFullUpdate = 1; // a type 3 list of this sub-type is announced like type 2
+constexpr std::uint8_t kFullUpdate = 1;  // a type 3 list of this sub-type is announced like type 2
+constexpr std::size_t kRecordOffset = 8; // of the sender's record in a request or reply payload
 
 std::optional<HostIdentity> leadingIdentity(ByteSpan payload)
 {
@@ -148,13 +149,18 @@ void DiscoveryEndpoint::onRequest(const ControlDatagram& h, ByteSpan payload, En
     const auto reply = controlHeader(ControlType::Reply);
     const std::uint32_t nowMs = context_.table.clock().tickMs();
     if (h.subType == 0) {
+        heardFrom(served->requester.identity, source);
         if (replyBudget_.take(source.address, served->reply.size(), nowMs))
             sender_.send(reply, served->reply, source);
         return;
     }
-    // Forwarded by a server: answer the requester itself, not the server.
+    // Forwarded by a server: answer the requester itself, not the server. Without a path to it,
+    // the answer goes to its mapped endpoint unless that would spoil the punch under way; the
+    // requester asks again.
     const NeighbourRecord requester = context_.table.snapshot(served->requester);
-    const auto chosen = context_.table.chooseAddress(requester);
+    const auto chosen = directPath(requester);
+    if (!chosen && !mayReachMapped(requester, PunchRole::Responder))
+        return;
     const Endpoint destination = chosen.value_or(Endpoint{requester.host.mapAddr, requester.host.mapPort});
     if (!replyBudget_.take(destination.address, served->reply.size(), nowMs))
         return;
@@ -170,6 +176,8 @@ void DiscoveryEndpoint::onReply(ByteSpan payload, Endpoint source)
     const std::uint16_t headerLength = loadU16le(payload, 0);
     if (headerLength < RequestHeader::kSize || headerLength > payload.size())
         return;
+    if (const auto replier = leadingIdentity(payload.subspan(kRecordOffset)))
+        heardFrom(*replier, source);
     switch (static_cast<RequestKind>(payload[2])) {
     case RequestKind::ShareQuery:
         return context_.listener.queryReplyArrived(payload, source);
@@ -186,16 +194,26 @@ void DiscoveryEndpoint::onPunch(const ControlDatagram& h, ByteSpan payload, Endp
     if (!identity)
         return;
     if (h.subType != kPunchProbe) {
-        if (const auto slot = context_.table.find(*identity, false))
+        const auto slot = context_.table.find(*identity, false);
+        if (!slot)
+            return;
+        // An answer at the neighbour's mapped address confirms the path it came by, not an address
+        // to use with the neighbour's own port.
+        const auto& host = context_.table.at(*slot).host;
+        if (h.address != host.mapAddr || h.address == host.lanPrimary || h.address == host.lanSecondary)
             context_.table.confirmDirectAddress(*slot, h.address);
+        heardFrom(*identity, source);
         return;
     }
     if (const auto slot = context_.table.find(*identity, true))
         context_.table.recordProbe(*slot, source);
-    // Answered only when the prober reached us on the LAN address it names: then that address works.
+    // Answered only when the prober reached us at the address it names (a LAN address, or the
+    // mapped one through our translator): then that address works.
     const auto& local = context_.table.local().host;
-    if (h.address != 0 && (h.address == local.lanPrimary || h.address == local.lanSecondary))
+    if (h.address != 0 &&
+        (h.address == local.lanPrimary || h.address == local.lanSecondary || h.address == local.mapAddr))
         sender_.send(controlHeader(ControlType::Punch, kPunchAnswer, h.address), local.identity, source);
+    heardFrom(*identity, source);
 }
 
 // A list meant for another copy's identity tag (bytes 6-7 of the identity, in the header's

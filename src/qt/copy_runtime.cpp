@@ -42,6 +42,8 @@ CopyRuntime::CopyRuntime(const HomePaths& home, const FeedConfigOverrides& feedO
     ticker_.setInterval(1000);
     connect(&ticker_, &QTimer::timeout, this, [this] {
         windowModel_.tick();
+        if (discovery_)
+            discovery_->punchTick();
         // The history follows the task list within a second, so a crash forgets nothing; it is
         // written only when a task came, went, or started or stopped running.
         taskHistory_.save(false);
@@ -121,6 +123,7 @@ void CopyRuntime::startDatagramTransport(DatagramSocket& socket)
                    },
                    eventLog_, udtBridge_, udtWorker_,
                    [this](std::function<void()> work) { eventLoop_.post(std::move(work)); }, randomIdentity});
+    udt_->usePunchPaths(discovery_.get());
     udtBridge_.attachTransport(udt_.get());
     udtWorker_.start(*udt_);
 }

@@ -5,7 +5,9 @@
 #include <QVariant>
 
 #include <arpa/inet.h>
+#include <array>
 #include <cerrno>
+#include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -46,6 +48,16 @@ std::uint16_t QtDatagramSocket::localPort() const
 
 bool QtDatagramSocket::sendTo(ByteSpan datagram, Endpoint destination)
 {
+    return sendNative(datagram, destination, std::nullopt);
+}
+
+bool QtDatagramSocket::sendToWithHopLimit(ByteSpan datagram, Endpoint destination, int hops)
+{
+    return hops > 0 && hops < 256 && sendNative(datagram, destination, hops);
+}
+
+bool QtDatagramSocket::sendNative(ByteSpan datagram, Endpoint destination, std::optional<int> hops)
+{
     const qintptr descriptor = descriptor_.load();
     if (descriptor < 0)
         return false;
@@ -53,10 +65,25 @@ bool QtDatagramSocket::sendTo(ByteSpan datagram, Endpoint destination)
     to.sin_family = AF_INET;
     to.sin_port = htons(destination.port);
     to.sin_addr.s_addr = htonl(destination.address);
+    iovec data{const_cast<std::uint8_t*>(datagram.data()), datagram.size()};
+    msghdr message{};
+    message.msg_name = &to;
+    message.msg_namelen = sizeof to;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int))> control{};
+    if (hops) {
+        message.msg_control = control.data();
+        message.msg_controllen = control.size();
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = IPPROTO_IP;
+        header->cmsg_type = IP_TTL;
+        header->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(header), &*hops, sizeof(int));
+    }
     ssize_t sent = -1;
     do {
-        sent = ::sendto(static_cast<int>(descriptor), datagram.data(), datagram.size(), 0,
-                        reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        sent = ::sendmsg(static_cast<int>(descriptor), &message, 0);
     } while (sent < 0 && errno == EINTR);
     return sent == static_cast<ssize_t>(datagram.size());
 }

@@ -28,6 +28,9 @@ public:
     // Safe from any thread while the socket lives: it writes to the native descriptor directly,
     // since a QUdpSocket may only be used from its own thread.
     bool sendTo(ByteSpan datagram, Endpoint destination) override;
+    // The hop limit travels with the datagram (an IP_TTL control message), so that sends from
+    // other threads keep the socket's own.
+    bool sendToWithHopLimit(ByteSpan datagram, Endpoint destination, int hops) override;
     // Options set before bind() are applied when it binds, since they live on the bound socket.
     void setReceiveBufferSize(int bytes) override;
     void setMulticastTtl(int ttl) override;
@@ -36,6 +39,7 @@ public:
     void setReceiveHandler(ReceiveHandler handler) override;
 
 private:
+    bool sendNative(ByteSpan datagram, Endpoint destination, std::optional<int> hops);
     void applyOption(QAbstractSocket::SocketOption option, std::optional<int> value);
     void deliverPending();
 

@@ -39,6 +39,8 @@ struct UdtConnection {
 
     std::int64_t lastActive = 0;
     std::uint32_t handshakeTick = 0;
+    // Caller: when the call began.
+    std::uint32_t callTick = 0;
     HostIdentity key{}; // the callee's identity while calling, then the connection id
     UdtState state = UdtState::Free;
     std::uint16_t tag = 0;

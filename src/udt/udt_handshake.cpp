@@ -1,5 +1,7 @@
 // The four-step handshake of the datagram transport, the relay step of a third party, and resets.
 #include <algorithm>
+#include <cstdio>
+#include <string>
 
 #include "discovery/host_record.h"
 #include "udt/udt_transport.h"
@@ -16,6 +18,14 @@ HandshakeRecord recordOf(const HostRecord& host)
     const auto bytes = encodeHostRecord(host);
     std::copy_n(bytes.begin(), record.bytes.size(), record.bytes.begin());
     return record;
+}
+
+std::string connectedLine(Endpoint peer, std::uint32_t ms)
+{
+    char line[96];
+    std::snprintf(line, sizeof line, "UDTConnect: %s:%u after %u ms\r\n", ipv4ToText(peer.address).c_str(), peer.port,
+                  ms);
+    return line;
 }
 
 bool usable(Endpoint e)
@@ -35,9 +45,13 @@ bool UdtTransport::startCall(std::uint8_t index, const NeighbourRecord& callee)
 {
     HandshakeRecord record = recordOf(context_.neighbours.local().host);
     record.setKey(callee.host.identity);
-    const auto chosen = context_.neighbours.chooseAddress(callee);
+    const auto chosen = directPath(callee);
     const auto lan = context_.neighbours.lanAddress(callee);
-    const Endpoint mapped{callee.host.mapAddr, callee.host.mapPort};
+    // While a path is being punched, a call to the mapped endpoint could spoil it: the relayed
+    // call and the punch probes do the work then.
+    const bool callMapped = !chosen && mayReachMapped(callee, PunchRole::Initiator);
+    const std::optional<Endpoint> mapped =
+        callMapped ? std::optional(Endpoint{callee.host.mapAddr, callee.host.mapPort}) : std::nullopt;
     const auto server = context_.bestServer ? context_.bestServer() : std::nullopt;
 
     std::lock_guard lock(mutex_);
@@ -46,6 +60,7 @@ bool UdtTransport::startCall(std::uint8_t index, const NeighbourRecord& callee)
     if (!repeat) {
         clearSlot(index);
         slot.lastActive = now();
+        slot.callTick = context_.clock.tickMs();
     }
     slot.key = callee.host.identity;
     slot.state = UdtState::Calling;
@@ -57,7 +72,7 @@ bool UdtTransport::startCall(std::uint8_t index, const NeighbourRecord& callee)
         return true;
     }
     bool sent = false;
-    for (const auto& target : {lan, std::optional<Endpoint>(mapped)})
+    for (const auto& target : {lan, mapped})
         if (target && usable(*target)) {
             sendHandshake(UdtType::UDT_CALL, index, 0, record, *target);
             sent = true;
@@ -114,7 +129,12 @@ void UdtTransport::onCall(const UdtPacket& packet, HandshakeRecord record, Endpo
         ByteReader in(record.bytes);
         const HostRecord caller = parseHostRecord(in).value_or(HostRecord{});
         const NeighbourRecord known = context_.neighbours.snapshot(caller);
-        target = {known.host.mapAddr, known.host.mapPort};
+        if (const auto path = directPath(known))
+            target = *path;
+        else if (mayReachMapped(known, PunchRole::Responder))
+            target = {known.host.mapAddr, known.host.mapPort};
+        else
+            target = {};
         second = context_.neighbours.lanAddress(known);
     }
     record.setRelayed(false);
@@ -195,6 +215,7 @@ void UdtTransport::onAccept(const UdtPacket& packet, const HandshakeRecord& reco
         slot.peer = source;
         slot.tag = packet.header.tag;
         slot.lastActive = now();
+        context_.log.append(connectedLine(source, context_.clock.tickMs() - slot.callTick));
     }
     context_.links.connected(i);
 }
@@ -215,6 +236,16 @@ void UdtTransport::onReset(const UdtPacket& packet, Endpoint source)
     }
     context_.links.ended(i);
     context_.log.append(kResetLine);
+}
+
+std::optional<Endpoint> UdtTransport::directPath(const NeighbourRecord& neighbour) const
+{
+    return punch_ ? punch_->directPath(neighbour) : context_.neighbours.chooseAddress(neighbour);
+}
+
+bool UdtTransport::mayReachMapped(const NeighbourRecord& neighbour, PunchRole role) const
+{
+    return !punch_ || punch_->mayReachMapped(neighbour, role);
 }
 
 void UdtTransport::sendHandshake(UdtType type, std::uint16_t index, std::uint16_t tag, const HandshakeRecord& record,

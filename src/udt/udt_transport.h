@@ -28,6 +28,7 @@
 #include "common/event_log.h"
 #include "common/socket.h"
 #include "discovery/neighbour_table.h"
+#include "discovery/punch_paths.h"
 #include "udt/udt_connection.h"
 
 namespace vandry {
@@ -98,6 +99,9 @@ public:
     UdtTransport& operator=(const UdtTransport&) = delete;
 
     // Main thread.
+    // Paths punched through translators, set before the worker starts. Without them only the
+    // neighbour table's address choice is used and mapped endpoints are called at once.
+    void usePunchPaths(PunchPaths* punch) { punch_ = punch; }
     // Starts a call for link `index` to `callee`; false when no packet could be addressed.
     bool connect(std::uint8_t index, const NeighbourRecord& callee);
     void onDatagram(ByteSpan datagram, Endpoint source);
@@ -137,6 +141,8 @@ private:
     void sendHandshake(UdtType type, std::uint16_t index, std::uint16_t tag, const HandshakeRecord& record,
                        Endpoint destination);
     void sendReset(std::uint16_t index, std::uint16_t tag, Endpoint destination);
+    std::optional<Endpoint> directPath(const NeighbourRecord& neighbour) const;
+    bool mayReachMapped(const NeighbourRecord& neighbour, PunchRole role) const;
 
     // Flow (udt_flow.cpp).
     void onData(const UdtPacket& packet, Endpoint source, Delivery& delivery);
@@ -157,6 +163,7 @@ private:
     std::int64_t now() const { return context_.clock.nowSeconds(); }
 
     UdtContext context_;
+    PunchPaths* punch_ = nullptr;
     mutable std::mutex mutex_;
     std::array<UdtConnection, kConnections> slots_;
     // Bumped whenever a slot is cleared: tells posted notices about an ended connection apart.

@@ -110,7 +110,8 @@ TEST_F(SendTest, RequestToANeighbourBehindATranslatorIsPunchedAndRelayed)
     const auto localId = identityBytes(table.local().host.identity);
     EXPECT_EQ(sent[0].destination, (Endpoint{target.host.mapAddr, target.host.mapPort}));
     EXPECT_EQ(sent[0].header().type, 144);
-    EXPECT_EQ(sent[0].header().address, 0u);
+    // The probe names the address it was aimed at, so that the neighbour answers it.
+    EXPECT_EQ(sent[0].header().address, target.host.mapAddr);
     EXPECT_EQ(sent[0].payloadBytes(), localId);
 
     EXPECT_EQ(sent[1].destination, (Endpoint{target.host.lanPrimary, target.host.portUdp}));
