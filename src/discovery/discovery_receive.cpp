@@ -197,10 +197,11 @@ void DiscoveryEndpoint::onPunch(const ControlDatagram& h, ByteSpan payload, Endp
         const auto slot = context_.table.find(*identity, false);
         if (!slot)
             return;
-        // An answer at the neighbour's mapped address confirms the path it came by, not an address
-        // to use with the neighbour's own port.
+        // Only the neighbour's LAN addresses are probed with its own port; an answer at its mapped
+        // address confirms the path it came by instead, and an answer naming anything else is no
+        // address of the neighbour's at all.
         const auto& host = context_.table.at(*slot).host;
-        if (h.address != host.mapAddr || h.address == host.lanPrimary || h.address == host.lanSecondary)
+        if (h.address != 0 && (h.address == host.lanPrimary || h.address == host.lanSecondary))
             context_.table.confirmDirectAddress(*slot, h.address);
         heardFrom(*identity, source);
         return;

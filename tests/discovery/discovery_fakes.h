@@ -22,6 +22,7 @@ using Bytes = std::vector<std::uint8_t>;
 struct SentDatagram {
     Bytes bytes;
     Endpoint destination;
+    int hops = 0; // the datagram's own hop limit; 0: the socket's
 
     ControlDatagram header() const { return *parseControlHeader(bytes); }
     ByteSpan payload() const { return ByteSpan(bytes).subspan(ControlDatagram::kSize); }
@@ -41,7 +42,13 @@ public:
     bool sendTo(ByteSpan datagram, Endpoint destination) override
     {
         std::lock_guard lock(mutex_);
-        sent_.push_back({Bytes(datagram.begin(), datagram.end()), destination});
+        sent_.push_back({Bytes(datagram.begin(), datagram.end()), destination, 0});
+        return true;
+    }
+    bool sendToWithHopLimit(ByteSpan datagram, Endpoint destination, int hops) override
+    {
+        std::lock_guard lock(mutex_);
+        sent_.push_back({Bytes(datagram.begin(), datagram.end()), destination, hops});
         return true;
     }
     void setReceiveBufferSize(int bytes) override { receiveBuffer = bytes; }
@@ -140,7 +147,7 @@ class RecordingSink final : public ReliableTransportSink {
 public:
     void onDatagram(ByteSpan datagram, Endpoint source) override
     {
-        received.push_back({Bytes(datagram.begin(), datagram.end()), source});
+        received.push_back({Bytes(datagram.begin(), datagram.end()), source, 0});
     }
     std::vector<SentDatagram> received;
 };

@@ -227,3 +227,67 @@ TEST_F(UdtHandshakeTest, UnansweredStepsAreRepeatedAndTheCallExpires)
 
 } // namespace
 } // namespace vandry::testing
+
+namespace vandry::testing {
+namespace {
+// The discovery endpoint's punch schedule as the transport sees it.
+struct FakePunchPaths final : PunchPaths {
+    std::optional<Endpoint> directPath(const NeighbourRecord&) override { return path; }
+    bool mayReachMapped(const NeighbourRecord&, PunchRole role) override
+    {
+        roles.push_back(role);
+        return mappedOpen;
+    }
+    std::optional<Endpoint> path;
+    bool mappedOpen = false;
+    std::vector<PunchRole> roles;
+};
+
+TEST_F(UdtHandshakeTest, WhileAPathIsPunchedNeitherSideCallsOrAnswersTheMappedEndpoint)
+{
+    // Two translators: only the mapped endpoints and the relay lead from one copy to the other.
+    HostRecord bHost = b.neighbours.local().host;
+    bHost.mapAddr = kBPublic.address;
+    bHost.mapPort = kBPublic.port;
+    bHost.lanPrimary = 0x0A000002;
+    b.neighbours.setLocal(bHost);
+    const Endpoint aPublic{0xC6130001, 40001};
+    HostRecord aHost = a.neighbours.local().host;
+    aHost.mapAddr = aPublic.address;
+    aHost.mapPort = aPublic.port;
+    aHost.lanPrimary = 0x0A000001;
+    a.neighbours.setLocal(aHost);
+    net.aliases[{kBPublic.address, kBPublic.port}] = kB;
+    net.aliases[{aPublic.address, aPublic.port}] = kA;
+    UdtCopy& c = net.add(kC, 3);
+    net.introduceAll();
+    a.server = kC;
+    FakePunchPaths aPunch, bPunch;
+    a.transport->usePunchPaths(&aPunch);
+    b.transport->usePunchPaths(&bPunch);
+
+    ASSERT_TRUE(a.transport->connect(kLink, known(a, b)));
+    net.run();
+    auto sent = net.takeSent();
+    for (const auto& p : sent)
+        EXPECT_TRUE(p.to != kBPublic || p.from == kC) << "a call to B's translator spoils the punch";
+    ASSERT_EQ(ofType(sent, UdtType::UDT_RELAY).size(), 1u);
+    for (const auto& answer : ofType(sent, UdtType::UDT_ANSWER))
+        EXPECT_NE(answer.to, aPublic) << "B's answer would spoil it too";
+    EXPECT_EQ(aPunch.roles, std::vector<PunchRole>{PunchRole::Initiator});
+    EXPECT_EQ(bPunch.roles, std::vector<PunchRole>{PunchRole::Responder});
+
+    // The path is open: the repeated call goes straight there and the connection is made.
+    aPunch.path = kBPublic;
+    bPunch.path = aPublic;
+    net.tick();
+    net.run();
+    sent = net.takeSent();
+    ASSERT_EQ(ofType(sent, UdtType::UDT_CALL).size(), 1u);
+    EXPECT_EQ(ofType(sent, UdtType::UDT_CALL)[0].to, kBPublic);
+    EXPECT_TRUE(ofType(sent, UdtType::UDT_RELAY).empty());
+    EXPECT_EQ(a.transport->view(kLink).state, UdtState::Established);
+    EXPECT_TRUE(c.links.opened.empty());
+}
+} // namespace
+} // namespace vandry::testing
