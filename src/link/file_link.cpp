@@ -40,6 +40,8 @@ void FileLink::connectTo(const NeighbourRecord& neighbour, bool viaDatagram)
         peerEndpoint_ = peer;
         if (!inUse())
             failLink(kReportConnectFailed);
+        else
+            requestDeadline_->start(kConnectDeadline, [this] { onConnectDeadline(); });
         return;
     }
     useDatagramTransport();
@@ -73,6 +75,13 @@ void FileLink::onRequestDeadline()
     requestDeadline_->stop();
     if (phase_ == LinkPhase::AwaitingHello || phase_ == LinkPhase::Greeted)
         failLink(kReportNetworkLost);
+}
+
+void FileLink::onConnectDeadline()
+{
+    requestDeadline_->stop();
+    if (role_ == LinkRole::Requester && phase_ == LinkPhase::Connecting && transport() == LinkTransport::Tcp)
+        failLink(kReportConnectFailed);
 }
 
 void FileLink::failLink(const LinkReport& report)

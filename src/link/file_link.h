@@ -61,6 +61,9 @@ public:
     // An accepted link that has not asked for a file by then is closed: idle connections must
     // not hold the table's slots.
     static constexpr std::chrono::milliseconds kRequestDeadline{10'000};
+    // A TCP connect still pending then is given up for the datagram transport: a peer behind a
+    // firewall that drops connection attempts would otherwise hold the task for minutes.
+    static constexpr std::chrono::milliseconds kConnectDeadline{6'000};
 
     FileLink(LinkIndex index, const LinkEnvironment& environment);
 
@@ -75,6 +78,7 @@ public:
     void failLink(const LinkReport& report) override;
     // Back to idle: the transport closed, the stream closed (its resume state saved).
     void resetLink();
+    void onConnectDeadline();
 
     LinkPhase phase() const { return phase_; }
     LinkRole role() const { return role_; }

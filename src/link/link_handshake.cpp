@@ -11,6 +11,7 @@ void FileLink::onLinkConnected()
     // Only the side that opened the link speaks first.
     if (role_ != LinkRole::Requester || phase_ != LinkPhase::Connecting)
         return;
+    requestDeadline_->stop();
     const auto own = encodeHostRecord(env_.neighbours.local().host);
     const auto known = encodePeerInfo(peer_);
     const auto payload = sendPayload();

@@ -261,3 +261,21 @@ TEST_F(LinkTableTest, DuplicateSourceNeedsTwoWritersFetchingFromTheSamePeer)
 }
 
 } // namespace
+
+TEST_F(LinkTableTest, ATcpConnectNobodyAnswersGivesWayAfterTheDeadlineAndAnAnsweredOneDoesNot)
+{
+    const HostIdentity hanging = identityOf(0x40);
+    copy->download(peer, "\\file.bin", scratch.file("file.bin"), hanging);
+    ASSERT_EQ(linksInUse(), 1);
+    copy->loop.tickTimers(); // six seconds without an answer to the connection attempt
+    EXPECT_EQ(linksInUse(), 0);
+    const auto events = copy->sink.forTask(hanging);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].type, EventType::ConnectFailed); // the task retries over datagrams
+
+    const HostIdentity answered = identityOf(0x41);
+    startRequester(answered);
+    copy->loop.tickTimers();
+    EXPECT_EQ(linksInUse(), 1);
+    EXPECT_TRUE(copy->sink.forTask(answered).empty());
+}
