@@ -31,6 +31,10 @@ for file in clean lossy again; do head -c $((20 << 20)) /dev/urandom > "$work/al
 echo hello > "$work/bob/share/note.txt"
 
 browses() { ctl "$1" browse "$2" | grep -q "$3"; }
+# What a copy's event log says about opening paths: "Punch: ID open at A:P after N ms" once the
+# neighbour's translator let a datagram through, "UDTConnect: A:P after N ms" per datagram connection.
+punch_ms() { sed -n 's/^Punch: .* after \([0-9]*\) ms.*/\1/p' "$work/$1/home/state/EVT.TXT" 2>/dev/null | head -1; }
+connect_ms() { sed -n 's/^UDTConnect: .* after \([0-9]*\) ms.*/\1/p' "$work/$1/home/state/EVT.TXT" 2>/dev/null | head -1; }
 finds() { ctl "$1" search "$3" | grep -q "$3"; }
 # How bob's links reach alice: the transport and the far end of each receiving link.
 paths() { ctl bob properties "$(task_line bob "$1" | awk '{print $1}')" | sed -n 's/^link .*  via //p' | sort -u | paste -sd,; }
@@ -40,6 +44,8 @@ wait_for 30 sees alice bob || fail "alice does not see bob"
 start=$SECONDS
 wait_for 60 browses bob alice clean.bin || fail "bob cannot browse alice"
 echo "bob browses alice after $((SECONDS - start)) s"
+[ -z "$(punch_ms bob)" ] ||
+  echo "the direct path opened $(punch_ms bob) ms after bob's first probe ($(punch_ms alice) ms after alice was first asked)"
 wait_for 20 browses alice bob note.txt || fail "alice cannot browse bob"
 wait_for 20 finds bob alice lossy || fail "bob's search does not find alice's file"
 wait_for 20 finds alice bob note || fail "alice's search does not find bob's file"
@@ -57,6 +63,7 @@ download() { # file, seconds allowed
   echo "$1: 20 MiB in $((SECONDS - start)) s over ${path:-an unseen path}"
 }
 download clean.bin 240
+[ -z "$(connect_ms bob)" ] || echo "the datagram connection was established $(connect_ms bob) ms after bob's call"
 
 for name in alice bob; do
   netns_run "$name-gw" iptables -I FORWARD -m statistic --mode random --probability 0.05 -j DROP
