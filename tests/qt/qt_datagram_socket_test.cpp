@@ -5,6 +5,9 @@
 #include <thread>
 #include <vector>
 
+#include <QNetworkDatagram>
+#include <QUdpSocket>
+
 #include "qt/qt_datagram_socket.h"
 #include "qt_test_main.h"
 
@@ -115,4 +118,28 @@ TEST(QtDatagramSocket, SendsFromAnotherThread)
     std::sort(texts.begin(), texts.end());
     EXPECT_EQ(texts, (std::vector<std::string>{"from the owner", "from the worker"}));
     EXPECT_EQ(got[0].source, (Endpoint{kLoopback, sender.localPort()}));
+}
+
+TEST(QtDatagramSocket, AHopLimitHoldsForItsOwnDatagramOnly)
+{
+    QtDatagramSocket sender;
+    EXPECT_FALSE(sender.sendToWithHopLimit(asBytes("early"), {kLoopback, 9}, 1)); // not bound yet
+    ASSERT_TRUE(sender.bind(0));
+    QUdpSocket receiver;
+    ASSERT_TRUE(receiver.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    const Endpoint to{kLoopback, receiver.localPort()};
+    EXPECT_FALSE(sender.sendToWithHopLimit(asBytes("none"), to, 0));
+    ASSERT_TRUE(sender.sendToWithHopLimit(asBytes("limited"), to, 1));
+    ASSERT_TRUE(sender.sendTo(asBytes("plain"), to));
+    std::vector<std::pair<std::string, int>> got;
+    ASSERT_TRUE(runUntil([&] {
+        while (receiver.hasPendingDatagrams()) {
+            const QNetworkDatagram datagram = receiver.receiveDatagram();
+            got.emplace_back(datagram.data().toStdString(), datagram.hopLimit());
+        }
+        return got.size() == 2;
+    }));
+    EXPECT_EQ(got[0], (std::pair<std::string, int>{"limited", 1}));
+    EXPECT_EQ(got[1].first, "plain");
+    EXPECT_GT(got[1].second, 1);
 }
