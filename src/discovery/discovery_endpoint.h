@@ -106,6 +106,7 @@ private:
     void sendProbe(Endpoint to, int hops);
     // A datagram from a neighbour: where it came from is a path to it.
     void heardFrom(const HostIdentity& identity, Endpoint source);
+    bool reachableUnpunched(const NeighbourRecord& neighbour) const;
 
     // Receiving (discovery_receive.cpp).
     void receive(ByteSpan datagram, Endpoint source);

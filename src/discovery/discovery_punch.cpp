@@ -17,6 +17,15 @@ Endpoint mappedOf(const NeighbourRecord& neighbour)
 }
 } // namespace
 
+// On its public address, a confirmed LAN address, or behind our own translator: nothing to punch.
+// The address a probe last came from does not count; it is good for ten seconds only.
+bool DiscoveryEndpoint::reachableUnpunched(const NeighbourRecord& neighbour) const
+{
+    NeighbourRecord lasting = neighbour;
+    lasting.observedAddr = 0;
+    return context_.table.chooseAddress(lasting).has_value();
+}
+
 std::optional<Endpoint> DiscoveryEndpoint::directPath(const NeighbourRecord& neighbour)
 {
     if (const auto chosen = context_.table.chooseAddress(neighbour))
@@ -61,7 +70,7 @@ void DiscoveryEndpoint::heardFrom(const HostIdentity& identity, Endpoint source)
     if (!slot || *slot == NeighbourTable::kLocalSlot)
         return;
     const NeighbourRecord& neighbour = context_.table.at(*slot);
-    if (neighbour.host.mapAddr == 0 || neighbour.host.mapAddr != source.address)
+    if (neighbour.host.mapAddr == 0 || neighbour.host.mapAddr != source.address || reachableUnpunched(neighbour))
         return;
     if (!punch_.heard(identity, source))
         return;

@@ -120,3 +120,18 @@ TEST_F(PunchEndpointTest, TheAskedSideAnswersOnceThenWaitsQuietlyAndOnlyItsTrans
     EXPECT_EQ(sent[0].header().type, 6);
     EXPECT_EQ(sent[0].destination, mapped());
 }
+
+TEST_F(PunchEndpointTest, NeighboursReachableWithoutPunchingGetNoPunch)
+{
+    auto onItsPublicAddress = hostRecord(6, 0x5E000006);
+    onItsPublicAddress.lanPrimary = onItsPublicAddress.mapAddr;
+    onItsPublicAddress.portUdp = onItsPublicAddress.mapPort;
+    auto behindOurTranslator = hostRecord(7, kLocalPublic);
+    for (const auto& record : {onItsPublicAddress, behindOurTranslator}) {
+        table.merge(std::span(&record, 1), 0);
+        deliver(header(144, 0, 0, kLocalPublic), record.identity, {record.mapAddr, record.mapPort});
+        endpoint->sendListingRequest("\\", 1, table.snapshot(record));
+        EXPECT_FALSE(endpoint->punchSchedule().phase(record.identity));
+    }
+    EXPECT_TRUE(toTranslator(run(60)).empty());
+}
