@@ -106,3 +106,85 @@ TEST_F(RelayedRequestTest, WithoutAServerNothingIsRelayed)
     network.run();
     EXPECT_TRUE(carol.listener.sourceReplies.empty());
 }
+
+namespace {
+// Alice and Bob behind Linux translators of their own, both keeping the inside port 1552.
+struct PunchThroughLinuxTranslatorsTest : ::testing::Test {
+    PunchThroughLinuxTranslatorsTest()
+    {
+        network.addLinuxTranslator(ip("10.0.0.2"), ip("203.0.113.10"), clock);
+        network.addLinuxTranslator(ip("192.168.1.5"), ip("203.0.113.20"), clock);
+        serverSocket.bind(kServer.port);
+        bob.services.paths[key] = "\\clip.avi";
+        alice.services.paths[key] = "\\song.mp3";
+        for (SimulatedCopy* copy : {&alice, &bob}) {
+            copy->endpoint->probeServer(0);
+            network.run();
+            copy->endpoint->announce(1);
+            network.run();
+        }
+    }
+    // Runs the copies for `seconds` on their one-second ticks; `ask` copies repeat their lookup
+    // every 5 s, as a user's browse does, until answered. Returns the seconds until all were.
+    int runAsking(std::vector<std::pair<SimulatedCopy*, SimulatedCopy*>> ask, int seconds)
+    {
+        for (int s = 0; s < seconds; ++s) {
+            bool all = true;
+            for (auto [from, to] : ask) {
+                all = all && !from->listener.sourceReplies.empty();
+                if (from->listener.sourceReplies.empty() && s % 5 == 0)
+                    from->endpoint->sendSourceLookup(key, 1, from->recordOf(*to));
+            }
+            if (all)
+                return s;
+            network.run();
+            clock.advanceSeconds(1);
+            for (SimulatedCopy* copy : {&alice, &bob}) {
+                if (s % 20 == 0)
+                    copy->endpoint->announce(0);
+                copy->endpoint->punchTick();
+            }
+            network.run();
+        }
+        return seconds;
+    }
+    FileKey key{0x42};
+    ManualClock clock;
+    SimulatedNetwork network;
+    SimulatedSocket serverSocket{network, kServer.address};
+    RendezvousServer server{serverSocket, clock, {}, [](const std::string&) {}};
+    SimulatedCopy alice{network, clock, "10.0.0.2", 1, "alice"};
+    SimulatedCopy bob{network, clock, "192.168.1.5", 2, "bob"};
+};
+} // namespace
+
+TEST_F(PunchThroughLinuxTranslatorsTest, AFirstProbeThatPoisonsThePeersTranslatorIsRepairedAfterTheQuietTime)
+{
+    const int took = runAsking({{&alice, &bob}}, 120);
+    // The translators forget the poisoned entries after 30 s; the opener waits 34.
+    RecordProperty("seconds", took);
+    EXPECT_GE(took, 30);
+    EXPECT_LE(took, 45);
+    ASSERT_EQ(alice.listener.sourceReplies.size(), 1u);
+    // Both have the path now: the next request and its answer go straight.
+    const int relayedBefore = network.dropped();
+    bob.endpoint->sendSourceLookup(key, 2, bob.recordOf(alice));
+    network.run();
+    EXPECT_EQ(bob.listener.sourceReplies.size(), 1u);
+    EXPECT_EQ(network.dropped(), relayedBefore);
+}
+
+TEST_F(PunchThroughLinuxTranslatorsTest, BothStartingAtOnceStillEndWithAPathAfterTheRolesSwap)
+{
+    // Bob's first probe reaches Alice's translator before Alice's leaves hers, so Bob's entry is
+    // the good one; but both asked at once, and Alice (the lower identity) keeps. Her round opens
+    // nothing; in the next, Bob keeps and she opens.
+    bob.endpoint->sendSourceLookup(key, 1, bob.recordOf(alice));
+    network.run(1);
+    const int took = runAsking({{&alice, &bob}, {&bob, &alice}}, 240);
+    RecordProperty("seconds", took);
+    EXPECT_GT(took, 60);
+    EXPECT_LT(took, 150);
+    EXPECT_FALSE(alice.listener.sourceReplies.empty());
+    EXPECT_FALSE(bob.listener.sourceReplies.empty());
+}
