@@ -4,15 +4,22 @@
 
 namespace vandry {
 
+namespace {
+template <typename Peers> auto* findIn(Peers& peers, const HostIdentity& identity)
+{
+    const auto it = std::find_if(peers.begin(), peers.end(), [&](const auto& p) { return p.identity == identity; });
+    return it == peers.end() ? nullptr : &*it;
+}
+} // namespace
+
 PunchSchedule::Peer* PunchSchedule::find(const HostIdentity& identity)
 {
-    const auto it = std::find_if(peers_.begin(), peers_.end(), [&](const Peer& p) { return p.identity == identity; });
-    return it == peers_.end() ? nullptr : &*it;
+    return findIn(peers_, identity);
 }
 
 const PunchSchedule::Peer* PunchSchedule::find(const HostIdentity& identity) const
 {
-    return const_cast<PunchSchedule*>(this)->find(identity);
+    return findIn(peers_, identity);
 }
 
 // A full list gives up the punch least recently asked for.
