@@ -4,7 +4,8 @@
 # uploads slowly, so the task stays live) and browses bob's share: build/screenshot.png (or $1).
 # Then 小明 searches the network: build/screenshot-search.png (next to the first). Last, a new user
 # starts a copy for the first time: build/screenshot-first-start.png shows the settings dialog.
-# Between them, build/screenshot-properties.png shows the film task's property dialog.
+# Between them, build/screenshot-properties.png shows the film task's property dialog, and
+# build/screenshot-tray.png the window closed to the notification area with the icon's menu open.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-build/screenshot.png}")
@@ -12,6 +13,7 @@ search_out="${out%.png}-search.png"
 first_out="${out%.png}-first-start.png"
 nothing_out="${out%.png}-no-results.png"
 properties_out="${out%.png}-properties.png"
+tray_out="${out%.png}-tray.png"
 bash scripts/setup.sh >/dev/null
 bash scripts/build.sh release >/dev/null
 bin=build/release
@@ -85,6 +87,26 @@ ctl 小明 search zebra > /dev/null || true
 sleep 3
 DISPLAY=$display import -window root "$nothing_out"
 echo "screenshot: $nothing_out"
+
+# The window closed to the notification area, and the icon's menu, on a panel with a tray
+# (trayer) under a window manager (twm) that iconifies the window when asked.
+DISPLAY=$display trayer --edge bottom --align right --widthtype pixel --width 120 --heighttype pixel \
+  --height 32 --transparent false > "$work/trayer.log" 2>&1 &
+pids+=($!)
+# Windows keep their places and get no title bars, and twm does not wait for a placement click.
+printf '%s\n' RandomPlacement NoGrabServer NoTitle 'UsePPosition "on"' 'TitleFont "fixed"' 'MenuFont "fixed"' \
+  'IconFont "fixed"' 'ResizeFont "fixed"' 'IconManagerFont "fixed"' > "$work/twmrc"
+LANG=C DISPLAY=$display twm -f "$work/twmrc" > "$work/twm.log" 2>&1 &
+pids+=($!)
+sleep 2
+[ -z "$window" ] || DISPLAY=$display timeout 5 xdotool windowminimize "$window"
+sleep 2
+# The icon sits at the right end of the panel, in the bottom right corner of the 1024x700 screen.
+DISPLAY=$display timeout 5 xdotool mousemove 1012 684 click 3
+sleep 1
+DISPLAY=$display import -window root "$tray_out"
+echo "screenshot: $tray_out"
+DISPLAY=$display xdotool key Escape || true
 
 mkdir -p "$work/newuser"
 HOME="$work/newuser" DISPLAY=$display QT_QPA_PLATFORM=xcb "$bin/src/main/vandry" --home "$work/newuser/home" \

@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev clang-format llvm
   qt6-base-dev qt6-httpserver-dev qt6-websockets-dev qt6-qpa-plugins qt6-translations-l10n libqt6svg6 libgl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  fonts-noto-cjk xvfb xauth imagemagick xdotool
+  fonts-noto-cjk xvfb xauth imagemagick xdotool twm trayer xfonts-base
   iproute2 iptables openssl nginx-light curl
   libhiredis-dev redis-server
 )
