@@ -66,7 +66,8 @@ struct AppSettings {
     std::string downloadRoot; // ends in the path separator once saved by the settings dialog
     std::string shareRoot;
     ServerList servers;
-    int uploadLimit = -1; // bytes per second, -1 = unlimited
+    int uploadLimit = -1;             // bytes per second, -1 = unlimited
+    std::string portMapping = "auto"; // how the home router is asked for port mappings (--port-mapping)
     std::atomic<bool> logging{false};
     HostIdentity identityCache{}; // zero until computed
     IpStatistics statistics;
