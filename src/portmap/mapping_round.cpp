@@ -12,7 +12,8 @@ std::string noteOf(MappingMethod method, std::string_view what, std::string_view
 }
 
 std::optional<PortMapping> mapPort(PortGateway& gateway, MappedPort kind, std::uint16_t internal, std::uint16_t wished,
-                                   const MappingWish& wish, std::vector<std::string>& notes)
+                                   const MappingWish& wish, const std::function<bool()>& goOn,
+                                   std::vector<std::string>& notes)
 {
     std::vector<std::uint16_t> candidates{wished != 0 ? wished : internal};
     for (const std::uint16_t port : wish.others)
@@ -20,6 +21,8 @@ std::optional<PortMapping> mapPort(PortGateway& gateway, MappedPort kind, std::u
             candidates.push_back(port);
     const std::string what = std::string(portKindName(kind)) + " port " + std::to_string(internal);
     for (const std::uint16_t external : candidates) {
+        if (!goOn())
+            return std::nullopt;
         const auto answer = gateway.add(kind, internal, external, wish.leaseSeconds);
         switch (answer.status) {
         case GatewayAddResult::Status::Mapped:
@@ -43,23 +46,26 @@ std::optional<PortMapping> mapPort(PortGateway& gateway, MappedPort kind, std::u
 }
 } // namespace
 
-MappingRoundResult runMappingRound(std::span<PortGateway* const> gateways, const MappingWish& wish)
+MappingRoundResult runMappingRound(std::span<PortGateway* const> gateways, const MappingWish& wish,
+                                   const std::function<bool()>& goOn)
 {
     MappingRoundResult result;
     for (PortGateway* gateway : gateways) {
+        if (!goOn())
+            break;
         std::string error;
         const auto found = gateway->find(error);
         if (!found) {
             result.notes.push_back(noteOf(gateway->method(), "no router answered", error));
             continue;
         }
-        auto tcp = mapPort(*gateway, MappedPort::Tcp, wish.tcpPort, wish.tcpExternal, wish, result.notes);
+        auto tcp = mapPort(*gateway, MappedPort::Tcp, wish.tcpPort, wish.tcpExternal, wish, goOn, result.notes);
         if (!tcp)
             continue;
         result.method = gateway->method();
         result.externalAddress = found->externalAddress;
         result.tcp = tcp;
-        result.udp = mapPort(*gateway, MappedPort::Udp, wish.udpPort, wish.udpExternal, wish, result.notes);
+        result.udp = mapPort(*gateway, MappedPort::Udp, wish.udpPort, wish.udpExternal, wish, goOn, result.notes);
         return result;
     }
     return result;

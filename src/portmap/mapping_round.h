@@ -5,6 +5,7 @@
 // Runs on the mapping worker: every call into a gateway blocks.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -39,6 +40,9 @@ struct MappingRoundResult {
     std::vector<std::string> notes; // one line per failure, for the event log
 };
 
-MappingRoundResult runMappingRound(std::span<PortGateway* const> gateways, const MappingWish& wish);
+// `goOn` is asked before every call to a gateway; once it answers false the round ends with what
+// it has (a copy that stops does not wait for more questions to the router).
+MappingRoundResult runMappingRound(std::span<PortGateway* const> gateways, const MappingWish& wish,
+                                   const std::function<bool()>& goOn);
 
 } // namespace vandry

@@ -76,8 +76,8 @@ void PortMapper::startRound(const HostRecord& local)
     roundUdpWish_ = wish.udpExternal;
     std::weak_ptr<int> alive = alive_;
     context_.runOnWorker([this, alive, wish, gateways = gatewayOrder(), ledger = ledger_, log = context_.log,
-                          &loop = context_.loop] {
-        MappingRoundResult result = runMappingRound(gateways, wish);
+                          &loop = context_.loop, stopping = stopping_] {
+        MappingRoundResult result = runMappingRound(gateways, wish, [&stopping] { return !*stopping; });
         if (result.method) {
             PortGateway* gateway = *std::find_if(gateways.begin(), gateways.end(), [&](PortGateway* candidate) {
                 return candidate->method() == *result.method;
@@ -137,6 +137,7 @@ void PortMapper::stop()
     stopped_ = true;
     if (!started_)
         return;
+    *stopping_ = true;
     active_.reset();
     context_.runOnWorker([ledger = ledger_, log = context_.log] {
         if (ledger->gateway)

@@ -7,8 +7,10 @@
 //
 // Gateway calls block, so every round runs through `runOnWorker` (one job at a time, in order);
 // its result comes back through the event loop. The worker side keeps its own ledger of what the
-// router holds, so that a stop removes even what a round still in flight mapped.
+// router holds, so that a stop removes even what a round still in flight mapped; such a round
+// asks the router nothing more once the stop is asked for, so a quit waits at most for one call.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -79,6 +81,7 @@ private:
     PortMapperContext context_;
     std::shared_ptr<Ledger> ledger_; // touched only by worker jobs
     std::shared_ptr<int> alive_;     // results that arrive after destruction are dropped
+    std::shared_ptr<std::atomic<bool>> stopping_ = std::make_shared<std::atomic<bool>>(false);
     bool started_ = false;
     bool stopped_ = false;
     bool busy_ = false;

@@ -11,7 +11,7 @@
 namespace vandry {
 
 namespace {
-constexpr auto kAnswerTime = std::chrono::seconds(3);
+constexpr auto kAnswerTime = std::chrono::milliseconds(1750); // three tries: 250, 500 and 1000 ms
 
 // Sends one request through `send` and waits for its answer; the library's error code otherwise.
 int exchange(const std::function<int(natpmp_t&)>& send, natpmpresp_t& response)

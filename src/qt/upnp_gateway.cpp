@@ -9,7 +9,7 @@
 namespace vandry {
 
 namespace {
-constexpr int kSearchMs = 2000;
+constexpr int kSearchMs = 1000; // a router on the LAN answers within milliseconds
 constexpr int kConflictInMappingEntry = 718;
 constexpr int kOnlyPermanentLeasesSupported = 725;
 constexpr const char* kDescription = "vandry";

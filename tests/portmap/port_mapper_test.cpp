@@ -38,6 +38,8 @@ public:
             return {GatewayAddResult::Status::PortTaken, 0, 0, "conflict"};
         const std::uint16_t granted = grants ? grants : external;
         held[{kind, granted}] = internal;
+        if (afterAdd)
+            afterAdd();
         return {GatewayAddResult::Status::Mapped, granted, grantedLease ? grantedLease : lease, {}};
     }
     bool remove(MappedPort kind, std::uint16_t, std::uint16_t external) override
@@ -53,6 +55,7 @@ public:
     std::map<std::pair<MappedPort, std::uint16_t>, std::uint16_t> held;
     std::vector<std::uint16_t> asked;
     int finds = 0;
+    std::function<void()> afterAdd;
 
 private:
     MappingMethod method_;
@@ -283,10 +286,21 @@ TEST(PortMapper, StopRemovesEveryMappingEvenOneARoundStillInFlightMade)
     FakeRouter slow(MappingMethod::Upnp);
     MapperRig deferred({&slow}, true);
     deferred.mapper.start(deferred.local);
-    deferred.mapper.stop(); // the round has not run yet on the worker
+    deferred.mapper.stop(); // the round has not run yet on the worker: it asks nothing
     deferred.runQueued();
     EXPECT_TRUE(slow.held.empty());
+    EXPECT_EQ(slow.finds, 0);
     EXPECT_FALSE(deferred.mapper.active());
+
+    // The stop comes while the round is at the router: the TCP port it mapped goes, UDP is not asked.
+    FakeRouter busy(MappingMethod::Upnp);
+    MapperRig midway({&busy}, true);
+    busy.afterAdd = [&midway] { midway.mapper.stop(); };
+    midway.mapper.start(midway.local);
+    midway.runQueued();
+    EXPECT_EQ(busy.asked.size(), 1u);
+    EXPECT_TRUE(busy.held.empty());
+    EXPECT_TRUE(midway.logged("removed UPnP mapping of 198.18.11.11:1552/TCP"));
 }
 
 TEST(PortMapper, ResultsArrivingAfterTheMapperIsGoneAreDropped)
