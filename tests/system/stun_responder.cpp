@@ -77,8 +77,8 @@ int main(int argc, char** argv)
         const std::uint32_t address = ntohl(from.sin_addr.s_addr);
         putAddress(out.data() + kHeader, 0x0001, port, address);
         // XORed with the request's bytes 4-7: the magic cookie of RFC 5389 clients.
-        const std::uint32_t cookie = (std::uint32_t{in[4]} << 24) | (std::uint32_t{in[5]} << 16) |
-                                     (std::uint32_t{in[6]} << 8) | in[7];
+        const std::uint32_t cookie =
+            (std::uint32_t{in[4]} << 24) | (std::uint32_t{in[5]} << 16) | (std::uint32_t{in[6]} << 8) | in[7];
         putAddress(out.data() + kHeader + 12, 0x0020, static_cast<std::uint16_t>(port ^ (cookie >> 16)),
                    address ^ cookie);
         sendto(s, out.data(), out.size(), 0, reinterpret_cast<sockaddr*>(&from), fromSize);
