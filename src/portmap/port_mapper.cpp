@@ -101,6 +101,7 @@ void PortMapper::startRound(const HostRecord& local)
 void PortMapper::onRound(const MappingRoundResult& result)
 {
     busy_ = false;
+    ++roundsDone_;
     if (stopped_)
         return;
     for (const std::string& note : result.notes)

@@ -62,6 +62,8 @@ public:
     void stop();
 
     const std::optional<ActiveMapping>& active() const { return active_; }
+    // The first round has come back (mapped or not), or none will run.
+    bool settled() const { return !started_ || stopped_ || roundsDone_ > 0; }
     // The router's external address and the mapped TCP port, for neighbours to connect to: only
     // while the router's address is the one the server sees us at, since a router behind another
     // translator maps ports that nobody outside can reach.
@@ -85,6 +87,7 @@ private:
     bool started_ = false;
     bool stopped_ = false;
     bool busy_ = false;
+    std::uint32_t roundsDone_ = 0;
     std::int64_t nextRoundAt_ = 0;
     std::int64_t retryDelay_ = kFirstRetrySeconds;
     Ipv4 roundLan_ = 0;              // the LAN address the last round ran with

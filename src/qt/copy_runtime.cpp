@@ -189,8 +189,11 @@ void CopyRuntime::tickPortMapping()
     PortMapper& mapper = portMapping_->mapper();
     HostRecord local = copy_.localRecord();
     mapper.tick(local);
-    if (applyPublishedTcp(local, mapper.publishedTcp(local))) {
+    const bool changed = applyPublishedTcp(local, mapper.publishedTcp(local));
+    if (changed)
         copy_.setLocalRecord(local);
+    if ((changed || announceHeld_) && mapper.settled()) {
+        announceHeld_ = false;
         windowModel_.announceNow();
     }
 }
@@ -235,6 +238,13 @@ void CopyRuntime::settingsApplied(bool announceNickname, bool shareChanged)
 
 void CopyRuntime::announce(std::uint8_t form)
 {
+    // Neighbours hear of this copy once its router forwards its ports: a packet of theirs that
+    // came earlier would leave the router tracking that flow as one to itself, unforwarded, for
+    // as long as they keep sending.
+    if (portMapping_ && !portMapping_->mapper().settled()) {
+        announceHeld_ = true;
+        return;
+    }
     if (discovery_)
         discovery_->announce(form);
 }

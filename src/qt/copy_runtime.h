@@ -146,6 +146,7 @@ private:
     UpgradePromptHost* upgradePrompt_ = nullptr;
     std::unique_ptr<Upgrader> upgrader_; // goes before the feed worker it uses
     std::unique_ptr<PortMappingService> portMapping_;
+    bool announceHeld_ = false; // asked for before the first mapping round came back
     QTimer ticker_;
     bool stopping_ = false;
     // The share is walked on this thread; a rebuild asked for meanwhile runs when it is done.

@@ -297,7 +297,9 @@ TEST(PortMapper, StopRemovesEveryMappingEvenOneARoundStillInFlightMade)
     MapperRig midway({&busy}, true);
     busy.afterAdd = [&midway] { midway.mapper.stop(); };
     midway.mapper.start(midway.local);
+    EXPECT_FALSE(midway.mapper.settled());
     midway.runQueued();
+    EXPECT_TRUE(midway.mapper.settled());
     EXPECT_EQ(busy.asked.size(), 1u);
     EXPECT_TRUE(busy.held.empty());
     EXPECT_TRUE(midway.logged("removed UPnP mapping of 198.18.11.11:1552/TCP"));
