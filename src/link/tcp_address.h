@@ -3,7 +3,9 @@
 // datagrams; a link uses the same address with the neighbour's TCP port, except when the
 // neighbour sits behind a router that forwards a port to its listener (its record's agent
 // address and port) and no path inside a LAN or to its own public address exists: then the
-// router's forwarded port is the one that accepts a connection from outside.
+// router's forwarded port is the one that accepts a connection from outside. The forwarded port
+// counts only on the address the server saw the neighbour at, so that a record cannot point
+// links at a host of its choosing.
 
 #include <optional>
 

@@ -48,6 +48,13 @@ TEST(TcpAddress, ANeighbourBehindAnotherRouterIsReachedAtItsForwardedPort)
     EXPECT_EQ(chooseTcpAddress(*t.table, t.neighbour), std::nullopt);
 }
 
+TEST(TcpAddress, AForwardedPortOnAnotherAddressThanTheServerSawIsIgnored)
+{
+    Table t;
+    t.neighbour.host.agtAddr = 0x0A000001; // a host of someone else's choosing
+    EXPECT_EQ(chooseTcpAddress(*t.table, t.neighbour), std::nullopt);
+}
+
 TEST(TcpAddress, PathsInsideALanOrToAPublicAddressComeFirst)
 {
     Table t;
