@@ -66,12 +66,13 @@ struct AppSettings {
     std::string downloadRoot; // ends in the path separator once saved by the settings dialog
     std::string shareRoot;
     ServerList servers;
-    int uploadLimit = -1;             // bytes per second, -1 = unlimited
-    std::string portMapping = "auto"; // how the home router is asked for port mappings (--port-mapping)
+    int uploadLimit = -1; // bytes per second, -1 = unlimited
     std::atomic<bool> logging{false};
     HostIdentity identityCache{}; // zero until computed
     IpStatistics statistics;
     std::array<InterfaceRoute, 2> interfaceRoutes{};
+    // How the home router is asked to forward the copy's ports: auto, upnp, natpmp or off.
+    std::string portMapping = "auto";
 };
 
 } // namespace vandry
