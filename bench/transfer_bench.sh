@@ -119,7 +119,7 @@ start_copy() { # name, then the prefix that runs it in its place
   [ "$name" = alice ] || share="$work/$name/share"
   mkdir -p "$share"
   "$@" "$vandry" --headless --home "$(copy_home "$name")" --nick "$name" --share "$share" \
-    --download "$work/$name/downloads" --feed "$feed" >> "$work/$name.log" 2>&1 &
+    --download "$work/$name/downloads" --feed "$feed" --port-mapping off >> "$work/$name.log" 2>&1 &
   pids+=($!)
 }
 ctl() { local name=$1; shift; "$vandryctl" --home "$(copy_home "$name")" "$@"; }

@@ -31,7 +31,7 @@ ctl() { local name=$1; shift; "$vandryctl" --home "$work/$name/home" "$@"; }
 start_copy() {
   mkdir -p "$work/$1/share" "$work/$1/downloads"
   "$vandry" --headless --home "$work/$1/home" --nick "$1" --share "$work/$1/share" \
-    --download "$work/$1/downloads" --feed "$feed" >> "$work/$1.log" 2>&1 &
+    --download "$work/$1/downloads" --feed "$feed" --port-mapping off >> "$work/$1.log" 2>&1 &
   pids+=($!)
 }
 

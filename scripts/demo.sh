@@ -41,7 +41,7 @@ start_copy() { # name, then more options
   local name=$1; shift
   mkdir -p "$work/$name/share" "$work/$name/downloads"
   "$vandry" --headless --home "$work/$name/home" --nick "$name" --share "$work/$name/share" \
-    --download "$work/$name/downloads" --feed "$feed" "$@" > "$work/$name.log" 2>&1 &
+    --download "$work/$name/downloads" --feed "$feed" --port-mapping off "$@" > "$work/$name.log" 2>&1 &
   pids+=($!)
 }
 start_copy alice --upload-limit 200

@@ -49,11 +49,11 @@ echo "notes" > "$work/bob/share/readme.txt"
 echo "film notes" > "$work/carol/share/film-notes.txt"
 for name in bob carol; do
   "$bin/src/main/vandry" --headless --home "$work/$name/home" --nick "$name" --share "$work/$name/share" \
-    --download "$work/$name/downloads" --feed "$feed" --upload-limit 400 > "$work/$name.log" 2>&1 &
+    --download "$work/$name/downloads" --feed "$feed" --upload-limit 400 --port-mapping off > "$work/$name.log" 2>&1 &
   pids+=($!)
 done
 DISPLAY=$display QT_QPA_PLATFORM=xcb "$bin/src/main/vandry" --home "$work/小明/home" --nick 小明 \
-  --share "$work/小明/share" --download "$work/小明/downloads" --feed "$feed" \
+  --share "$work/小明/share" --download "$work/小明/downloads" --feed "$feed" --port-mapping off \
   > "$work/gui.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 60); do
@@ -110,7 +110,7 @@ DISPLAY=$display xdotool key Escape || true
 
 mkdir -p "$work/newuser"
 HOME="$work/newuser" DISPLAY=$display QT_QPA_PLATFORM=xcb "$bin/src/main/vandry" --home "$work/newuser/home" \
-  --nick 新用户 --feed "$feed" > "$work/first.log" 2>&1 &
+  --nick 新用户 --feed "$feed" --port-mapping off > "$work/first.log" 2>&1 &
 pids+=($!)
 sleep 3
 DISPLAY=$display import -window root "$first_out"

@@ -13,6 +13,7 @@ packages=(
   fonts-noto-cjk xvfb xauth imagemagick xdotool twm trayer xfonts-base
   iproute2 iptables openssl nginx-light curl
   libhiredis-dev redis-server
+  libminiupnpc-dev libnatpmp-dev miniupnpd-iptables
 )
 
 missing_packages() {

@@ -71,6 +71,8 @@ struct AppSettings {
     HostIdentity identityCache{}; // zero until computed
     IpStatistics statistics;
     std::array<InterfaceRoute, 2> interfaceRoutes{};
+    // How the home router is asked to forward the copy's ports: auto, upnp, natpmp or off.
+    std::string portMapping = "auto";
 };
 
 } // namespace vandry

@@ -1,5 +1,7 @@
 #include "link/file_link.h"
 
+#include "link/tcp_address.h"
+
 namespace vandry {
 
 FileLink::FileLink(LinkIndex index, const LinkEnvironment& environment)
@@ -32,12 +34,10 @@ void FileLink::connectTo(const NeighbourRecord& neighbour, bool viaDatagram)
 {
     std::optional<Endpoint> address;
     if (neighbour.datagramOnly == 0 && !viaDatagram)
-        address = env_.neighbours.chooseAddress(neighbour);
-    if (address && neighbour.host.portTcp != 0) {
-        // The address choice is made for datagrams; links use the same address and the TCP port.
-        const Endpoint peer{address->address, neighbour.host.portTcp};
-        openTcp(peer);
-        peerEndpoint_ = peer;
+        address = chooseTcpAddress(env_.neighbours, neighbour);
+    if (address) {
+        openTcp(*address);
+        peerEndpoint_ = *address;
         if (!inUse())
             failLink(kReportConnectFailed);
         else

@@ -6,7 +6,9 @@
 #include <random>
 
 #include "common/text.h"
+#include "portmap/mapping_methods.h"
 #include "qt/cloud_link.h"
+#include "qt/port_mapping_service.h"
 #include "qt/qt_datagram_socket.h"
 #include "qt/upgrader.h"
 #include "update/installed_release.h"
@@ -44,6 +46,7 @@ CopyRuntime::CopyRuntime(const HomePaths& home, const FeedConfigOverrides& feedO
         windowModel_.tick();
         if (discovery_)
             discovery_->punchTick();
+        tickPortMapping();
         // The history follows the task list within a second, so a crash forgets nothing; it is
         // written only when a task came, went, or started or stopped running.
         taskHistory_.save(false);
@@ -52,6 +55,8 @@ CopyRuntime::CopyRuntime(const HomePaths& home, const FeedConfigOverrides& feedO
 
 CopyRuntime::~CopyRuntime()
 {
+    // Waits for the removal of the router's mappings, which logs to the event log.
+    portMapping_.reset();
     // The feed worker asks the endpoint whether a probe runs: it goes first.
     upgrader_.reset();
     feedWorker_.reset();
@@ -100,6 +105,7 @@ bool CopyRuntime::run()
     shareWatcher_->watch(copy_.settings().shareRoot);
     rebuildShareIndex();
     startLinks();
+    startPortMapping();
     windowModel_.start();
     startFeedWorker();
     ticker_.start();
@@ -167,6 +173,34 @@ void CopyRuntime::startFeedWorker()
     feedWorker_->start();
 }
 
+void CopyRuntime::startPortMapping()
+{
+    const auto methods = parseMappingMethods(copy_.settings().portMapping);
+    if (!methods || methods->empty())
+        return;
+    portMapping_ = std::make_unique<PortMappingService>(*methods, clock_, eventLoop_, [this](const std::string& line) {
+        eventLog_.append(line + "\r\n");
+        qInfo("%s", line.c_str());
+    });
+    portMapping_->mapper().start(copy_.localRecord());
+}
+
+void CopyRuntime::tickPortMapping()
+{
+    if (!portMapping_)
+        return;
+    PortMapper& mapper = portMapping_->mapper();
+    HostRecord local = copy_.localRecord();
+    mapper.tick(local);
+    const bool changed = applyPublishedTcp(local, mapper.publishedTcp(local));
+    if (changed)
+        copy_.setLocalRecord(local);
+    if ((changed || announceHeld_) && mapper.settled()) {
+        announceHeld_ = false;
+        windowModel_.announceNow();
+    }
+}
+
 void CopyRuntime::prepareUpgrades(QStringList relaunchArguments, UpgradePromptHost* prompt)
 {
     relaunchArguments_ = std::move(relaunchArguments);
@@ -188,6 +222,8 @@ void CopyRuntime::stop()
     upgrader_.reset();
     feedWorker_.reset();
     udtWorker_.stop();
+    if (portMapping_)
+        portMapping_->mapper().stop();
     emit stopped();
 }
 
@@ -205,6 +241,13 @@ void CopyRuntime::settingsApplied(bool announceNickname, bool shareChanged)
 
 void CopyRuntime::announce(std::uint8_t form)
 {
+    // Neighbours hear of this copy once its router forwards its ports: a packet of theirs that
+    // came earlier would leave the router tracking that flow as one to itself, unforwarded, for
+    // as long as they keep sending.
+    if (portMapping_ && !portMapping_->mapper().settled()) {
+        announceHeld_ = true;
+        return;
+    }
     if (discovery_)
         discovery_->announce(form);
 }

@@ -38,6 +38,7 @@
 namespace vandry {
 
 class CCloudLink;
+class PortMappingService;
 class Upgrader;
 class UpgradePromptHost;
 
@@ -105,6 +106,9 @@ private:
     void applyRoots();
 
     void startFeedWorker();
+    void startPortMapping();
+    // Keeps the record's agent fields on the router's forwarded TCP port; announces a change.
+    void tickPortMapping();
     StreamView streamView(StreamSlot slot) const;
     std::filesystem::path hashTableFile() const;
 
@@ -141,6 +145,8 @@ private:
     QStringList relaunchArguments_;
     UpgradePromptHost* upgradePrompt_ = nullptr;
     std::unique_ptr<Upgrader> upgrader_; // goes before the feed worker it uses
+    std::unique_ptr<PortMappingService> portMapping_;
+    bool announceHeld_ = false; // asked for before the first mapping round came back
     QTimer ticker_;
     bool stopping_ = false;
     // The share is walked on this thread; a rebuild asked for meanwhile runs when it is done.

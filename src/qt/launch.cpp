@@ -12,6 +12,7 @@
 
 #include "app/file_system.h"
 #include "common/version.h"
+#include "portmap/mapping_methods.h"
 #include "qt/qt_profile_store.h"
 
 namespace vandry {
@@ -59,6 +60,10 @@ LaunchOptions parseLaunchOptions(const QStringList& arguments)
     parser.addOption({QStringLiteral("download"), QStringLiteral("Set the download folder."), QStringLiteral("DIR")});
     parser.addOption({QStringLiteral("upload-limit"),
                       QStringLiteral("Upload at most KIB KiB per second (this run only)."), QStringLiteral("KIB")});
+    parser.addOption({QStringLiteral("port-mapping"),
+                      QStringLiteral("Ask the home router to forward our ports by WAY: auto (UPnP, then NAT-PMP), "
+                                     "upnp, natpmp or off."),
+                      QStringLiteral("WAY")});
     parser.addOption({QStringLiteral("feed"), QStringLiteral("Ask this update feed for the rendezvous servers."),
                       QStringLiteral("URL")});
     parser.addOption({QStringLiteral("fallback-feed"), QStringLiteral("The feed asked when the first names no server."),
@@ -98,6 +103,11 @@ LaunchOptions parseLaunchOptions(const QStringList& arguments)
             std::exit(1);
         }
     }
+    options.portMapping = optionValue(parser, QStringLiteral("port-mapping"));
+    if (options.portMapping && !parseMappingMethods(options.portMapping->toStdString())) {
+        std::fprintf(stderr, "vandry: --port-mapping takes auto, upnp, natpmp or off\n");
+        std::exit(1);
+    }
     const auto text = [&](const char* name) -> std::optional<std::string> {
         if (auto value = optionValue(parser, QString::fromLatin1(name)))
             return value->toStdString();
@@ -132,6 +142,7 @@ QStringList relaunchArguments(const LaunchOptions& options)
     add("--touch-host", text(options.feed.touchHost));
     if (options.uploadLimit)
         add("--upload-limit", QString::number(*options.uploadLimit / 1024));
+    add("--port-mapping", options.portMapping);
     return arguments;
 }
 
@@ -165,6 +176,8 @@ void applyRunOptions(const LaunchOptions& options, AppSettings& settings)
 {
     if (options.uploadLimit)
         settings.uploadLimit = *options.uploadLimit;
+    if (options.portMapping)
+        settings.portMapping = options.portMapping->toStdString();
 }
 
 namespace {

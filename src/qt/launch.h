@@ -25,6 +25,7 @@ struct LaunchOptions {
     std::optional<QString> downloadRoot;
     FeedConfigOverrides feed;
     std::optional<int> uploadLimit;     // bytes per second, for this run only
+    std::optional<QString> portMapping; // auto, upnp, natpmp or off, for this run only
     std::optional<qint64> olderProcess; // a hand-over: the process of the copy being replaced
     QStringList positional;             // what the start-up command-line reader sees after the program path
 };
@@ -55,7 +56,7 @@ HomePaths homePathsFor(const LaunchOptions& options);
 // ending in a separator).
 void applyProfileOptions(const LaunchOptions& options, const HomePaths& home);
 
-// Sets what the command line gives for this run only (--upload-limit); call it once the settings
+// Sets what the command line gives for this run only (--upload-limit, --port-mapping); call it once the settings
 // are loaded.
 void applyRunOptions(const LaunchOptions& options, AppSettings& settings);
 

@@ -19,11 +19,12 @@ fail() {
 
 declare -A copy_ns # a copy's network namespace, when it has one
 start_copy() { # name, then more options
-  local name=$1 run=(); shift
-  [ -z "${copy_ns[$name]:-}" ] || run=(ip netns exec "${copy_ns[$name]}")
+  local name=$1 run=() mapping=(--port-mapping off); shift
+  # Outside a test namespace a copy would ask the machine's own router for port mappings.
+  [ -z "${copy_ns[$name]:-}" ] || { run=(ip netns exec "${copy_ns[$name]}"); mapping=(); }
   mkdir -p "$work/$name/share" "$work/$name/downloads"
   "${run[@]}" "$vandry" --headless --home "$work/$name/home" --nick "$name" --share "$work/$name/share" \
-    --download "$work/$name/downloads" --feed "$feed" "$@" >> "$work/$name.log" 2>&1 &
+    --download "$work/$name/downloads" --feed "$feed" "${mapping[@]}" "$@" >> "$work/$name.log" 2>&1 &
   pids[$name]=$!
 }
 ctl() { local name=$1; shift; "$vandryctl" --home "$work/$name/home" "$@"; }

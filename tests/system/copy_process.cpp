@@ -80,7 +80,10 @@ QStringList TestHome::options(const QString& home, const QString& nick) const
 {
     QDir().mkpath(path(QStringLiteral("share-") + nick));
     QDir().mkpath(path(QStringLiteral("downloads-") + nick));
+    // No port mapping: these copies would ask the machine's own router.
     return {QStringLiteral("--headless"),
+            QStringLiteral("--port-mapping"),
+            QStringLiteral("off"),
             QStringLiteral("--home"),
             path(home),
             QStringLiteral("--nick"),

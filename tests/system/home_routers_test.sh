@@ -7,9 +7,9 @@
 #   upnp   the routers run miniupnpd, so the copies map their ports: plain TCP links;
 #   punch  no port mapping: the copies open paths through the translators themselves;
 #   relay  the routers give every flow a port of its own, so only the server's relay connects them.
-# Usage: home_routers_test.sh VANDRY VANDRYCTL VANDRY_SERVER VARIANT
+# Usage: home_routers_test.sh VANDRY VANDRYCTL VANDRY_SERVER VARIANT STUN_RESPONDER
 set -euo pipefail
-vandry=$1 vandryctl=$2 server=$3 variant=$4
+vandry=$1 vandryctl=$2 server=$3 variant=$4 netns_stun_responder=$5
 source "$(dirname "$0")/copies.sh"
 source "$(dirname "$0")/netns.sh"
 

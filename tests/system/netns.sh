@@ -79,3 +79,64 @@ netns_home() {
 
 # netns_run NAME COMMAND...: runs COMMAND in the namespace ${netns_tag}NAME.
 netns_run() { local ns="${netns_tag}$1"; shift; ip netns exec "$ns" "$@"; }
+
+# netns_upnp NAME: runs miniupnpd (UPnP-IGD and NAT-PMP, its iptables backend) in the translator of
+# the home network NAME, listening on the LAN side, so that hosts there can have ports of the WAN
+# address forwarded to them. Its rules go into chains of its own in the legacy iptables tables,
+# which that backend writes; the translator's forwarding policy then lets in what they translated.
+# miniupnpd maps nothing on a WAN address it deems private (198.18.0.0/15 is), unless a STUN
+# server shows it an unfiltered path: the test's STUN responder ($netns_stun_responder, started
+# once on the bridge) answers it. Waits until miniupnpd listens; its log is $work/NAME-gw.upnp.log.
+netns_upnp() {
+  local name=$1 gw="${netns_tag}$1-gw" dir="$work/$1-gw" wan lan chain
+  command -v miniupnpd >/dev/null && command -v iptables-legacy >/dev/null || netns_skip "needs miniupnpd-iptables"
+  wan=$(ip -n "$gw" -o route show default | awk '{print $5}')
+  lan=$(ip -n "$gw" -o -4 addr show | awk '$4 ~ /^198[.]19[.]/ {print $2}')
+  [ -n "$wan" ] && [ -n "$lan" ] || return 1
+  if [ -z "${pids[stun]:-}" ]; then
+    "${netns_stun_responder:?the test names its STUN responder}" "$netns_subnet.1" 3478 &
+    pids[stun]=$!
+  fi
+  mkdir -p "$dir"
+  for chain in "nat MINIUPNPD" "mangle MINIUPNPD" "filter MINIUPNPD" "nat MINIUPNPD-POSTROUTING"; do
+    set -- $chain
+    ip netns exec "$gw" iptables-legacy -t "$1" -N "$2"
+  done
+  ip netns exec "$gw" iptables-legacy -t nat -I PREROUTING -i "$wan" -j MINIUPNPD
+  ip netns exec "$gw" iptables-legacy -t mangle -I PREROUTING -i "$wan" -j MINIUPNPD
+  ip netns exec "$gw" iptables-legacy -t filter -I FORWARD -i "$wan" ! -o "$wan" -j MINIUPNPD
+  ip netns exec "$gw" iptables-legacy -t nat -I POSTROUTING -o "$wan" -j MINIUPNPD-POSTROUTING
+  ip netns exec "$gw" iptables -I FORWARD -i "$wan" -m conntrack --ctstate DNAT -j ACCEPT
+  cat > "$dir/miniupnpd.conf" <<CONF
+ext_ifname=$wan
+listening_ip=$lan
+port=0
+enable_upnp=yes
+enable_natpmp=yes
+secure_mode=yes
+system_uptime=yes
+uuid=$(cat /proc/sys/kernel/random/uuid)
+lease_file=$dir/leases
+ext_perform_stun=yes
+ext_stun_host=$netns_subnet.1
+ext_stun_port=3478
+allow 1024-65535 198.19.0.0/16 1024-65535
+deny 0-65535 0.0.0.0/0 0-65535
+CONF
+  ip netns exec "$gw" miniupnpd -f "$dir/miniupnpd.conf" -P "$dir/miniupnpd.pid" -d > "$work/$name-gw.upnp.log" 2>&1 &
+  pids[$name-upnp]=$!
+  local deadline=$((SECONDS + 20))
+  until grep -q "Listening for NAT-PMP" "$work/$name-gw.upnp.log"; do
+    [ $SECONDS -lt $deadline ] && kill -0 "${pids[$name-upnp]}" 2>/dev/null || return 1
+    sleep 0.2
+  done
+  grep -q "Port forwarding is now enabled" "$work/$name-gw.upnp.log"
+}
+
+# netns_upnp_mappings NAME: the forwardings miniupnpd holds in NAME's translator, one a line, as
+# its lease file has them (PROTOCOL:EXTERNAL_PORT:CLIENT:PORT:EXPIRY:DESCRIPTION), and the DNAT
+# rules it wrote (iptables shows these without their destination).
+netns_upnp_mappings() {
+  cat "$work/$1-gw/leases" 2>/dev/null || true
+  netns_run "$1-gw" iptables-legacy -t nat -S MINIUPNPD | grep -- "-j DNAT" || true
+}

@@ -66,7 +66,7 @@ start_installed_copy() {
     --force-upgrade || fail "the feed of $name did not start"
   pids[$name-feed]=$server_pid
   "$work/$name/install dir/vandry" --headless --home "$home" --nick "$name" --share "$work/$name/share" \
-    --download "$work/$name/downloads" --feed "$feed" --fallback-feed "$feed" >> "$work/$name.log" 2>&1 &
+    --download "$work/$name/downloads" --feed "$feed" --fallback-feed "$feed" --port-mapping off >> "$work/$name.log" 2>&1 &
   pids[$name]=$!
 }
 
@@ -98,7 +98,7 @@ ctl good quit > /dev/null || true
 start_installed_copy stubborn
 wait_for 30 grep -q "Upgrade refused" "$work/stubborn/home/state/EVT.TXT" || fail "stubborn: no refusal"
 kill "${pids[stubborn-feed]}"
-"$files/good" --headless --home "$work/stubborn/home" --feed "$feed" --older-process "${pids[stubborn]}" \
+"$files/good" --headless --home "$work/stubborn/home" --feed "$feed" --port-mapping off --older-process "${pids[stubborn]}" \
   -u "$work/stubborn/install dir/vandry" >> "$work/stubborn.log" 2>&1 &
 pids[stubborn-hand-over]=$!
 wait_for 15 ended "${pids[stubborn]}" || fail "stubborn: the older copy was not ended"
