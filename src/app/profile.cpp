@@ -30,6 +30,14 @@ int Profile::uploadLimit() const
     return error == std::errc() && end == text.data() + text.size() && limit > 0 ? limit : -1;
 }
 
+std::uint16_t Profile::lastUdpPort() const
+{
+    const std::string text = read(kKeyLastUdpPort);
+    std::uint16_t port = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+    return error == std::errc() && end == text.data() + text.size() ? port : 0;
+}
+
 void Profile::setUploadLimit(int bytesPerSecond)
 {
     store_.writeText(kProfileSection, kKeyUploadLimit, std::to_string(bytesPerSecond > 0 ? bytesPerSecond : -1));

@@ -2,6 +2,7 @@
 // The copy's persistent profile: section "Settings" with the keys below. Reads of a missing
 // or unreadable key give the default; failed writes leave the profile as it was.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +17,7 @@ inline constexpr std::string_view kKeyShareRoot = "UpRoot";
 inline constexpr std::string_view kKeyDownloadRoot = "DnRoot";
 inline constexpr std::string_view kKeyLogging = "Logging";
 inline constexpr std::string_view kKeyUploadLimit = "UpLimit";
+inline constexpr std::string_view kKeyLastUdpPort = "LastUdpPort";
 // The window's size, place and column widths, in a section of their own.
 inline constexpr std::string_view kWindowSection = "Window";
 
@@ -38,12 +40,18 @@ public:
     bool logging() const;
     // Bytes per second; -1 (unlimited) when unset or unreadable.
     int uploadLimit() const;
+    // The UDP port of the last run; 0 when unset or unreadable.
+    std::uint16_t lastUdpPort() const;
 
     void setNickname(std::string_view value) { store_.writeText(kProfileSection, kKeyNickname, value); }
     void setShareRoot(std::string_view value) { store_.writeText(kProfileSection, kKeyShareRoot, value); }
     void setDownloadRoot(std::string_view value) { store_.writeText(kProfileSection, kKeyDownloadRoot, value); }
     void setLogging(bool on);
     void setUploadLimit(int bytesPerSecond);
+    void setLastUdpPort(std::uint16_t port)
+    {
+        store_.writeText(kProfileSection, kKeyLastUdpPort, std::to_string(port));
+    }
     std::string windowState(std::string_view key) const
     {
         return store_.readText(kWindowSection, key).value_or(std::string{});

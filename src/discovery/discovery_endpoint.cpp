@@ -30,9 +30,9 @@ DiscoveryEndpoint::~DiscoveryEndpoint()
     socket_->setReceiveHandler({});
 }
 
-bool DiscoveryEndpoint::open(std::uint16_t port)
+bool DiscoveryEndpoint::open(std::uint16_t port, std::uint16_t lastPort)
 {
-    if (!socket_->bind(port) && !socket_->bind(0))
+    if (!socket_->bind(port) && !(lastPort != 0 && socket_->bind(lastPort)) && !socket_->bind(0))
         return false;
     auto local = context_.table.local().host;
     local.portUdp = socket_->localPort();

@@ -63,10 +63,12 @@ public:
     DiscoveryEndpoint(const DiscoveryEndpoint&) = delete;
     DiscoveryEndpoint& operator=(const DiscoveryEndpoint&) = delete;
 
-    // Binds `port`, or any free port when it is taken, and stores the port bound in this copy's
-    // record. Multicast membership is best effort: a host that refuses it still runs. False when
-    // no port could be bound.
-    bool open(std::uint16_t port = kDefaultPort);
+    // Binds `port`, else `lastPort` (the port of the copy's last run, 0 for none), else any free
+    // port, and stores the port bound in this copy's record. Coming back on its last port, a
+    // restarted copy keeps its record at the server, which moves a known identity to a new port
+    // only after the old one has been silent for a while. Multicast membership is best effort: a
+    // host that refuses it still runs. False when no port could be bound.
+    bool open(std::uint16_t port = kDefaultPort, std::uint16_t lastPort = 0);
 
     // Type 1 with this copy's record to the best server; nothing while no server is known.
     void announce(std::uint8_t form);

@@ -84,10 +84,12 @@ bool CopyRuntime::run()
     discovery_ = std::make_unique<DiscoveryEndpoint>(
         std::move(socket),
         DiscoveryContext{copy_.settings(), copy_.neighbours(), eventLog_, windowModel_, requestServices_, udtBridge_});
-    if (!discovery_->open()) {
+    Profile profile(profileStore_);
+    if (!discovery_->open(DiscoveryEndpoint::kDefaultPort, profile.lastUdpPort())) {
         qCritical("vandry: cannot open a UDP port for discovery");
         return false;
     }
+    profile.setLastUdpPort(udp.localPort());
     startDatagramTransport(udp);
     hashes_.load(hashTableFile());
     // Tasks that were running start again once the copy is up.

@@ -37,9 +37,12 @@ TEST_F(SendTest, OpenBindsThePortOrAnyFreePortAndStoresIt)
     socket->joinSucceeds = false;
     EXPECT_TRUE(endpoint->open(1552));
     EXPECT_EQ(table.local().host.portUdp, FakeDatagramSocket::kAssignedPort);
+    // The port of the last run comes before any free port.
+    EXPECT_TRUE(endpoint->open(1552, 40001));
+    EXPECT_EQ(table.local().host.portUdp, 40001);
 
-    socket->taken.insert(0);
-    EXPECT_FALSE(endpoint->open(1552));
+    socket->taken.insert({0, 40001});
+    EXPECT_FALSE(endpoint->open(1552, 40001));
 }
 
 TEST_F(SendTest, AnnounceGoesToTheBestServerOnly)

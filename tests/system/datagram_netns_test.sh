@@ -19,12 +19,7 @@ for pair in "alice 12" "bob 11"; do
   netns_run "$1" iptables -A INPUT -p tcp -s "$subnet.$2" -j DROP
 done
 
-start_server "$server" "$work/server.log" "$subnet.1" || fail "the server did not start"
-pids[server]=$server_pid
-for name in alice bob; do
-  copy_ns[$name]="${netns_tag}$name"
-  start_copy "$name"
-done
+netns_start_copies "$server" alice bob
 head -c $((20 << 20)) /dev/urandom > "$work/alice/share/clean.bin"
 head -c $((20 << 20)) /dev/urandom > "$work/alice/share/lossy.bin"
 echo hello > "$work/bob/share/note.txt"

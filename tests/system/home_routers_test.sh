@@ -21,12 +21,7 @@ netns_home alice 11 $router_mode
 netns_home bob 12 $router_mode
 [ "$variant" != upnp ] || { netns_upnp alice && netns_upnp bob; } || fail "miniupnpd did not start"
 
-start_server "$server" "$work/server.log" "$subnet.1" || fail "the server did not start"
-pids[server]=$server_pid
-for name in alice bob; do
-  copy_ns[$name]="${netns_tag}$name"
-  start_copy "$name"
-done
+netns_start_copies "$server" alice bob
 for file in clean lossy again; do head -c $((20 << 20)) /dev/urandom > "$work/alice/share/$file.bin"; done
 echo hello > "$work/bob/share/note.txt"
 
