@@ -69,6 +69,8 @@ void DiscoveryEndpoint::dispatch(const ControlDatagram& h, ByteSpan datagram, En
         return onServerList(h, payload, source);
     case ControlType::Echo:
         return onEcho(h, payload, source);
+    case ControlType::Relay:
+        return; // envelopes are for servers; one carried to us is taken apart before dispatch
     }
 }
 
