@@ -58,6 +58,7 @@ void DiscoveryEndpoint::dispatch(const ControlDatagram& h, ByteSpan datagram, En
     case ControlType::Request:
         return onRequest(h, payload, source);
     case ControlType::Reply:
+        noteDirectReply(payload);
         return onReply(payload, source);
     case ControlType::Punch:
         return onPunch(h, payload, source);
@@ -70,7 +71,7 @@ void DiscoveryEndpoint::dispatch(const ControlDatagram& h, ByteSpan datagram, En
     case ControlType::Echo:
         return onEcho(h, payload, source);
     case ControlType::Relay:
-        return; // envelopes are for servers; one carried to us is taken apart before dispatch
+        return onRelayed(datagram, source);
     }
 }
 

@@ -2,23 +2,30 @@
 
 namespace vandry {
 
-std::optional<std::vector<std::uint8_t>> encodeRelayEnvelope(std::uint8_t subType, const HostIdentity& sender,
-                                                             const HostIdentity& receiver, ByteSpan inner)
+std::optional<std::vector<std::uint8_t>> encodeRelayEnvelopePayload(const HostIdentity& sender,
+                                                                    const HostIdentity& receiver, ByteSpan inner)
 {
     if (inner.empty() || inner.size() > RelayEnvelope::kMaxInner)
         return std::nullopt;
     std::vector<std::uint8_t> out;
-    out.reserve(RelayEnvelope::kOverhead + inner.size());
+    out.reserve(RelayEnvelope::kOverhead - ControlDatagram::kSize + inner.size());
     ByteWriter writer(out);
-    ControlDatagram header;
-    header.length = static_cast<std::uint16_t>(RelayEnvelope::kOverhead + inner.size());
-    header.type = static_cast<std::uint8_t>(ControlType::Relay);
-    header.subType = subType;
-    encodeControlHeader(header, writer);
     writer.bytes(sender);
     writer.bytes(receiver);
     writer.bytes(inner);
     return out;
+}
+
+std::optional<std::vector<std::uint8_t>> encodeRelayEnvelope(std::uint8_t subType, const HostIdentity& sender,
+                                                             const HostIdentity& receiver, ByteSpan inner)
+{
+    const auto payload = encodeRelayEnvelopePayload(sender, receiver, inner);
+    if (!payload)
+        return std::nullopt;
+    ControlDatagram header;
+    header.type = static_cast<std::uint8_t>(ControlType::Relay);
+    header.subType = subType;
+    return buildControlDatagram(header, *payload);
 }
 
 std::optional<RelayEnvelope> parseRelayEnvelope(ByteSpan datagram)

@@ -4,7 +4,7 @@
 //
 // Envelope (control type 149), integers little-endian:
 //   0 u16 total length, header included   2 u8 149   3 u8 sub-type: 0 copy to server, 1 server to copy
-//   4 u16 0   6 u8 0   7 u8 0   8 u32 0
+//   4 u16 the copy's echo word, not read   6 u8 0   7 u8 0   8 u32 0
 //  12 16-byte identity of the sender
 //  28 16-byte identity of the receiver
 //  44 the inner datagram, whole: a request, a reply or a reliable-transport packet
@@ -36,7 +36,11 @@ struct RelayEnvelope {
     ByteSpan inner; // points into the parsed datagram
 };
 
+// The envelope's payload (its bytes from 12 on), for a sender that writes the header itself;
 // nullopt when the inner datagram is empty or longer than kMaxInner.
+std::optional<std::vector<std::uint8_t>> encodeRelayEnvelopePayload(const HostIdentity& sender,
+                                                                    const HostIdentity& receiver, ByteSpan inner);
+// The whole envelope; nullopt as above.
 std::optional<std::vector<std::uint8_t>> encodeRelayEnvelope(std::uint8_t subType, const HostIdentity& sender,
                                                              const HostIdentity& receiver, ByteSpan inner);
 // nullopt unless `datagram` is a whole envelope: its length field equal to its size, a known

@@ -77,11 +77,13 @@ bool CopyRuntime::run()
     discovery_ = std::make_unique<DiscoveryEndpoint>(
         std::move(socket),
         DiscoveryContext{copy_.settings(), copy_.neighbours(), eventLog_, windowModel_, requestServices_, udtBridge_});
+    discovery_->setRelayedPeers(&relayedPeers_);
     if (!discovery_->open()) {
         qCritical("vandry: cannot open a UDP port for discovery");
         return false;
     }
-    startDatagramTransport(udp);
+    relayingSocket_ = std::make_unique<RelayingSocket>(udp, relayedPeers_);
+    startDatagramTransport(*relayingSocket_);
     hashes_.load(hashTableFile());
     // Tasks that were running start again once the copy is up.
     taskHistory_.load([this](const HostIdentity& task) {
@@ -121,7 +123,9 @@ void CopyRuntime::startDatagramTransport(DatagramSocket& socket)
                    },
                    eventLog_, udtBridge_, udtWorker_,
                    [this](std::function<void()> work) { eventLoop_.post(std::move(work)); }, randomIdentity});
+    udt_->setRelayedPeers(&relayedPeers_);
     udtBridge_.attachTransport(udt_.get());
+    udtBridge_.attachRelayedPeers(&relayedPeers_);
     udtWorker_.start(*udt_);
 }
 

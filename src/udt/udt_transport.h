@@ -28,6 +28,8 @@
 #include "common/event_log.h"
 #include "common/socket.h"
 #include "discovery/neighbour_table.h"
+#include "discovery/relay_fallback.h"
+#include "discovery/relayed_peers.h"
 #include "udt/udt_connection.h"
 
 namespace vandry {
@@ -115,6 +117,9 @@ public:
     void tick();
 
     UdtSlotView view(std::uint8_t index) const;
+    // Calls that go unanswered for a few seconds are then also made through the server's relay,
+    // to the neighbour's stand-in endpoint. Main thread, before the first connect.
+    void setRelayedPeers(RelayedPeers* peers) { relayedPeers_ = peers; }
 
 private:
     // What a received packet asks of its link, done once the lock is released.
@@ -137,6 +142,9 @@ private:
     void sendHandshake(UdtType type, std::uint16_t index, std::uint16_t tag, const HandshakeRecord& record,
                        Endpoint destination);
     void sendReset(std::uint16_t index, std::uint16_t tag, Endpoint destination);
+    // Relay (udt_relay_call.cpp); called with the table lock held.
+    bool callThroughRelay(std::uint8_t index, const NeighbourRecord& callee, const HandshakeRecord& record,
+                          std::optional<Endpoint> server);
 
     // Flow (udt_flow.cpp).
     void onData(const UdtPacket& packet, Endpoint source, Delivery& delivery);
@@ -163,6 +171,8 @@ private:
     std::array<std::uint64_t, kConnections> generations_{};
     std::array<bool, kConnections> delivering_{};
     std::array<bool, kConnections> deliverAgain_{};
+    RelayedPeers* relayedPeers_ = nullptr;
+    RelayFallback callFallback_; // main thread
 };
 
 } // namespace vandry
