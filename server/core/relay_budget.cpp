@@ -11,8 +11,8 @@ bool RelayBudget::take(const HostIdentity& sender, std::size_t bytes, std::uint3
 {
     auto it = senders_.find(sender);
     if (it == senders_.end())
-        it = senders_.emplace(sender, SenderBuckets{{settings_.copyBytes, nowMs}, {settings_.copyPackets, nowMs}})
-                 .first;
+        it =
+            senders_.emplace(sender, SenderBuckets{{settings_.copyBytes, nowMs}, {settings_.copyPackets, nowMs}}).first;
     SenderBuckets& buckets = it->second;
     const auto size = static_cast<double>(bytes);
     if (!buckets.packets.take(nowMs))

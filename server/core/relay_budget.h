@@ -17,7 +17,7 @@ namespace vandry {
 
 struct RelaySettings {
     RateLimit copyBytes{2048.0 * 1024, 2048.0 * 1024};    // per sending copy
-    RateLimit copyPackets{4000, 4000};                     // per sending copy
+    RateLimit copyPackets{4000, 4000};                    // per sending copy
     RateLimit totalBytes{16384.0 * 1024, 16384.0 * 1024}; // the whole server
 };
 
