@@ -114,9 +114,15 @@ ParsedCommandLine parseServerCommandLine(const QStringList& arguments)
                                       "Share the copies with the other servers using this Redis registry; "
                                       "without it the table is kept here only.",
                                       "redis://HOST:PORT");
+    const QCommandLineOption relayRate("relay-rate",
+                                       "Bytes a copy may have carried to another through this server, per "
+                                       "second, for copies that cannot reach each other (0: no relaying).",
+                                       "KIB_PER_S", "2048");
+    const QCommandLineOption relayTotal("relay-total", "Bytes carried between copies per second, all together.",
+                                        "KIB_PER_S", "16384");
     const QCommandLineOption stats("stats", "Log a line of counters every SECONDS (0: never).", "SECONDS", "60");
     parser.addOptions({help, udp, http, advertise, files, ver, upUrl, upFile, force, refer, touch, maxCopies,
-                       forgetAfter, perAddress, stats, registry});
+                       forgetAfter, perAddress, relayRate, relayTotal, stats, registry});
     if (!parser.parse(arguments))
         return failure(parser.errorText());
     if (parser.isSet(help))
@@ -141,6 +147,13 @@ ParsedCommandLine parseServerCommandLine(const QStringList& arguments)
     read.number(maxCopies, 1, 1'000'000, o.rendezvous.maxCopies);
     read.number(forgetAfter, 20, 86'400, o.rendezvous.forgetAfterSeconds);
     read.number(perAddress, 1, 1'000'000, o.rendezvous.limits.identitiesPerAddress);
+    double relayKiB = 0;
+    double relayTotalKiB = 0;
+    read.number(relayRate, 0, 10'000'000, relayKiB);
+    read.number(relayTotal, 0, 10'000'000, relayTotalKiB);
+    // A second's worth may come at once: a relayed link sends in bursts of its window.
+    o.rendezvous.relay.copyBytes = {relayKiB * 1024, relayKiB * 1024};
+    o.rendezvous.relay.totalBytes = {relayTotalKiB * 1024, relayTotalKiB * 1024};
     read.number(stats, 0, 86'400, o.statsEverySeconds);
     if (parser.isSet(registry)) {
         o.registry = parser.value(registry).toStdString();

@@ -15,6 +15,12 @@ KeptCopy* CopyTable::find(const HostIdentity& identity)
     return it == copies_.end() ? nullptr : &it->second;
 }
 
+const KeptCopy* CopyTable::find(const HostIdentity& identity) const
+{
+    const auto it = copies_.find(identity);
+    return it == copies_.end() ? nullptr : &it->second;
+}
+
 std::optional<HostRecord> CopyTable::findLive(const HostIdentity& identity, std::int64_t now) const
 {
     const auto it = copies_.find(identity);

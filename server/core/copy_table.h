@@ -47,6 +47,7 @@ public:
     CopyTable(std::size_t capacity, std::int64_t forgetAfterSeconds, std::size_t perAddress);
 
     KeptCopy* find(const HostIdentity& identity);
+    const KeptCopy* find(const HostIdentity& identity) const;
     std::optional<HostRecord> findLive(const HostIdentity& identity, std::int64_t now) const;
     const HostRecord& record(const KeptCopy& copy) const { return groups_[copy.group]->record(copy.slot); }
     Endpoint endpoint(const KeptCopy& copy) const;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "discovery/relay_envelope.h"
 #include "server/core/log_text.h"
 #include "server/core/record_list_datagrams.h"
 
@@ -35,7 +36,8 @@ RendezvousServer::RendezvousServer(DatagramSocket& socket, const Clock& clock, R
     : socket_(socket), clock_(clock), settings_(settings),
       copies_(settings.maxCopies, settings.forgetAfterSeconds, settings.limits.identitiesPerAddress),
       checks_(settings.maxPendingChecks, settings.checkExpirySeconds), limits_(settings.limits),
-      pushBudget_(settings.pushes, clock.tickMs()), log_(std::move(log)), registry_(registry)
+      pushBudget_(settings.pushes, clock.tickMs()), relayBudget_(settings.relay, clock.tickMs()), log_(std::move(log)),
+      registry_(registry)
 {
     socket_.setReceiveHandler([this](ByteSpan datagram, Endpoint source) { handleDatagram(datagram, source); });
 }
@@ -66,6 +68,7 @@ void RendezvousServer::forgetSilentCopies()
         log_("copy forgotten: " + copyText(record) + " (" + std::to_string(copies_.size()) + " kept)");
     checks_.forgetExpired(now);
     limits_.forgetIdle(clock_.tickMs());
+    relayBudget_.forgetIdle(clock_.tickMs());
 }
 
 void RendezvousServer::handleControl(ByteSpan datagram, Endpoint source)
@@ -83,6 +86,9 @@ void RendezvousServer::handleControl(ByteSpan datagram, Endpoint source)
         break;
     case ControlType::Request:
         deliver(forwardRelayedRequest(datagram, source), "relayed request", source);
+        break;
+    case ControlType::Relay:
+        carry(datagram, source);
         break;
     default:
         break;
@@ -318,6 +324,36 @@ void RendezvousServer::deliver(const std::optional<RoutedPacket>& packet, const 
     stats_.relayedBytes += packet->bytes.size();
     socket_.sendTo(packet->bytes, {target->mapAddr, target->mapPort});
     log_(std::string(what) + " from " + endpointText(source) + " to " + copyText(*target));
+}
+
+bool RendezvousServer::isLocalCopyAt(const HostIdentity& identity, Endpoint endpoint) const
+{
+    const auto it = copies_.find(identity);
+    return it && !it->remote && copies_.endpoint(*it) == endpoint &&
+           clock_.nowSeconds() - it->lastHeard < settings_.forgetAfterSeconds;
+}
+
+void RendezvousServer::carry(ByteSpan datagram, Endpoint source)
+{
+    const auto envelope = parseRelayEnvelope(datagram);
+    if (!envelope || envelope->subType != RelayEnvelope::kToServer || envelope->sender == envelope->receiver)
+        return;
+    // Only a copy that proved this very endpoint may send, and only to a copy that announces to us:
+    // one registered elsewhere has no mapping open towards this server.
+    if (!isLocalCopyAt(envelope->sender, source))
+        return;
+    const KeptCopy* target = copies_.find(envelope->receiver);
+    if (!target || !isLocalCopyAt(envelope->receiver, copies_.endpoint(*target)))
+        return;
+    if (!relayBudget_.take(envelope->sender, datagram.size(), clock_.tickMs())) {
+        ++stats_.relayOverBudget;
+        return;
+    }
+    std::vector<std::uint8_t> out(datagram.begin(), datagram.end());
+    out[3] = RelayEnvelope::kFromServer;
+    ++stats_.relayed;
+    stats_.relayedBytes += out.size();
+    socket_.sendTo(out, copies_.endpoint(*target));
 }
 
 } // namespace vandry

@@ -12,7 +12,9 @@
 //    the prebuilt datagrams of the chunks they fall in);
 //  - type 147 sub-type 1: the echo of a check;
 //  - type 5 sub-type 0 (relayed request) and the reliable transport's UDT_RELAY: passed on to the
-//    live copy they name, at its mapped endpoint (relay_packets.h).
+//    live copy they name, at its mapped endpoint (relay_packets.h);
+//  - type 149 sub-type 0 (relay_envelope.h): a datagram for another copy, carried to it when both are
+//    live here and the sender is at the endpoint it proved, within the relay budget (relay_budget.h).
 // With a registry (copy_registry.h), the copies verified here are published to it, and the copies
 // other servers published are listed to ours as members of their groups.
 // Every source address is held to its limits (source_limits.h); an announce over a limit gets a
@@ -32,6 +34,7 @@
 #include "server/core/copy_registry.h"
 #include "server/core/copy_table.h"
 #include "server/core/endpoint_checks.h"
+#include "server/core/relay_budget.h"
 #include "server/core/relay_packets.h"
 #include "server/core/rendezvous_stats.h"
 #include "server/core/source_limits.h"
@@ -57,6 +60,7 @@ struct RendezvousSettings {
     std::size_t maxPendingChecks = 1 << 17;
     std::int64_t checkExpirySeconds = 30;
     SourceLimitSettings limits;
+    RelaySettings relay;
 };
 
 inline constexpr std::uint8_t kRefusalType = 148;
@@ -97,6 +101,8 @@ private:
     bool quietLongEnough(const KeptCopy& copy) const;
     void publish(const KeptCopy& copy);
     void deliver(const std::optional<RoutedPacket>& packet, const char* what, Endpoint source);
+    void carry(ByteSpan datagram, Endpoint source);
+    bool isLocalCopyAt(const HostIdentity& identity, Endpoint endpoint) const;
 
     DatagramSocket& socket_;
     const Clock& clock_;
@@ -105,6 +111,7 @@ private:
     EndpointChecks checks_;
     SourceLimits limits_;
     TokenBucket pushBudget_;
+    RelayBudget relayBudget_;
     RendezvousStats stats_;
     LogSink log_;
     CopyRegistry* registry_;

@@ -32,6 +32,7 @@ struct RendezvousStats {
     std::uint64_t pushesSkipped = 0; // newcomers not pushed because the push budget was spent
     std::uint64_t relayed = 0;
     std::uint64_t relayedBytes = 0;
+    std::uint64_t relayOverBudget = 0; // envelopes dropped for a copy's relay budget or the server's cap
     std::array<std::uint64_t, kRefusalKinds> refusals{};
 
     std::uint64_t refusalTotal() const;

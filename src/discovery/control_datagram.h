@@ -40,6 +40,7 @@ enum class ControlType : std::uint8_t {
     ServerRecords = 145,
     ServerList = 146,
     Echo = 147,
+    Relay = 149, // relay_envelope.h
 };
 
 struct ControlDatagram {

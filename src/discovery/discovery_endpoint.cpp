@@ -131,6 +131,7 @@ void DiscoveryEndpoint::sendRequest(std::vector<std::uint8_t> payload, const Nei
     const auto server = serverEndpoint(static_cast<std::size_t>(best));
     if (!server)
         return;
+    relayIfUnanswered(payload, target, *server);
     std::copy(target.host.identity.begin(), target.host.identity.end(), payload.begin() + kTargetIdentityOffset);
     sender_.send(controlHeader(ControlType::Request), payload, *server);
 }

@@ -29,6 +29,9 @@
 #include "discovery/neighbour_table.h"
 #include "discovery/punch_paths.h"
 #include "discovery/punch_schedule.h"
+#include "discovery/relay_envelope.h"
+#include "discovery/relay_fallback.h"
+#include "discovery/relayed_peers.h"
 #include "discovery/reliable_transport_sink.h"
 #include "discovery/reply_budget.h"
 #include "discovery/request_services.h"
@@ -93,6 +96,9 @@ public:
     void stopServerProbe();
 
     std::uint16_t echoWord() const { return sender_.echoWord(); }
+    // Where reliable-transport packets relayed by the server get their stand-in sources; without
+    // it such packets are dropped. Set before the socket is opened.
+    void setRelayedPeers(RelayedPeers* peers);
 
     // Punching paths through translators (discovery_punch.cpp). Main thread.
     std::optional<Endpoint> directPath(const NeighbourRecord& neighbour) override;
@@ -125,11 +131,21 @@ private:
     void onServerList(const ControlDatagram& header, ByteSpan payload, Endpoint source);
     void onEcho(const ControlDatagram& header, ByteSpan payload, Endpoint source);
 
+    // Through the server's relay (discovery_relay.cpp).
+    std::optional<Endpoint> bestServerEndpoint() const;
+    void relayIfUnanswered(ByteSpan requestPayload, const NeighbourRecord& target, Endpoint server);
+    void sendEnveloped(const HostIdentity& to, ByteSpan inner, Endpoint server);
+    void noteDirectReply(ByteSpan payload);
+    void onRelayed(ByteSpan datagram, Endpoint source);
+    void onRelayedControl(const RelayEnvelope& envelope, Endpoint server);
+
     std::unique_ptr<DatagramSocket> socket_;
     DiscoveryContext context_;
     ControlSender sender_;
     ReplyBudget replyBudget_;
     PunchSchedule punch_;
+    RelayFallback relayFallback_;
+    RelayedPeers* relayedPeers_ = nullptr;
     // The probe thread's copy of this copy's identity; the table itself belongs to the main thread.
     mutable std::mutex identityMutex_;
     HostIdentity probeIdentity_{};

@@ -59,6 +59,7 @@ void DiscoveryEndpoint::dispatch(const ControlDatagram& h, ByteSpan datagram, En
     case ControlType::Request:
         return onRequest(h, payload, source);
     case ControlType::Reply:
+        noteDirectReply(payload);
         return onReply(payload, source);
     case ControlType::Punch:
         return onPunch(h, payload, source);
@@ -70,6 +71,8 @@ void DiscoveryEndpoint::dispatch(const ControlDatagram& h, ByteSpan datagram, En
         return onServerList(h, payload, source);
     case ControlType::Echo:
         return onEcho(h, payload, source);
+    case ControlType::Relay:
+        return onRelayed(datagram, source);
     }
 }
 

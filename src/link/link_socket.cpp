@@ -47,7 +47,8 @@ std::string LinkSocket::path() const
         return std::string(kind) + ipv4ToText(at.address) + ':' + std::to_string(at.port);
     };
     if (transport_ != LinkTransport::Tcp)
-        return text("datagram ", context_.datagrams.packetDestination(index_));
+        return text(context_.datagrams.packetsRelayed(index_) ? "relay " : "datagram ",
+                    context_.datagrams.packetDestination(index_));
     return tcp_ ? text("TCP ", tcp_->peer()) : std::string();
 }
 

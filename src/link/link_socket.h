@@ -53,6 +53,8 @@ public:
     virtual void resumeDelivery(LinkIndex link) = 0;
     // Where the link's connection sends its packets: the peer, or the relay that carries them.
     virtual Endpoint packetDestination(LinkIndex link) const = 0;
+    // True when a server relays the connection's packets (packetDestination is then the server).
+    virtual bool packetsRelayed(LinkIndex) const { return false; }
 };
 
 enum class LinkTransport : std::uint8_t {

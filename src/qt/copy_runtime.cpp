@@ -85,12 +85,14 @@ bool CopyRuntime::run()
         std::move(socket),
         DiscoveryContext{copy_.settings(), copy_.neighbours(), eventLog_, windowModel_, requestServices_, udtBridge_});
     Profile profile(profileStore_);
+    discovery_->setRelayedPeers(&relayedPeers_);
     if (!discovery_->open(DiscoveryEndpoint::kDefaultPort, profile.lastUdpPort())) {
         qCritical("vandry: cannot open a UDP port for discovery");
         return false;
     }
     profile.setLastUdpPort(udp.localPort());
-    startDatagramTransport(udp);
+    relayingSocket_ = std::make_unique<RelayingSocket>(udp, relayedPeers_);
+    startDatagramTransport(*relayingSocket_);
     hashes_.load(hashTableFile());
     // Tasks that were running start again once the copy is up.
     taskHistory_.load([this](const HostIdentity& task) {
@@ -132,7 +134,9 @@ void CopyRuntime::startDatagramTransport(DatagramSocket& socket)
                    eventLog_, udtBridge_, udtWorker_,
                    [this](std::function<void()> work) { eventLoop_.post(std::move(work)); }, randomIdentity});
     udt_->usePunchPaths(discovery_.get());
+    udt_->setRelayedPeers(&relayedPeers_);
     udtBridge_.attachTransport(udt_.get());
+    udtBridge_.attachRelayedPeers(&relayedPeers_);
     udtWorker_.start(*udt_);
 }
 

@@ -14,6 +14,7 @@
 #include "app/settings_form.h"
 #include "common/event_log.h"
 #include "discovery/discovery_endpoint.h"
+#include "discovery/relaying_socket.h"
 #include "link/link_table.h"
 #include "link/stream_table.h"
 #include "qt/home_paths.h"
@@ -137,6 +138,8 @@ private:
     // The datagram transport: the bridge is given to the endpoint and the links before the
     // transport exists; the worker stops before the endpoint's socket goes.
     UdtLinkBridge udtBridge_;
+    RelayedPeers relayedPeers_;
+    std::unique_ptr<RelayingSocket> relayingSocket_;
     std::unique_ptr<UdtTransport> udt_;
     CGuardianUDT udtWorker_;
     std::unique_ptr<LinkTable> links_;

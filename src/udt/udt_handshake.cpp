@@ -81,7 +81,7 @@ bool UdtTransport::startCall(std::uint8_t index, const NeighbourRecord& callee)
         sendHandshake(UdtType::UDT_RELAY, index, 0, record, *server);
         sent = true;
     }
-    return sent;
+    return callThroughRelay(index, callee, record, server) || sent;
 }
 
 // The worker found a call unanswered: call again with what the neighbour table knows now.
@@ -156,6 +156,8 @@ void UdtTransport::onAnswer(const UdtPacket& packet, HandshakeRecord record, End
     UdtConnection& slot = slots_[i];
     if (slot.state != UdtState::Calling || record.key() != slot.key)
         return;
+    if (!RelayedPeers::isStandIn(source))
+        callFallback_.heardDirectly(slot.key, context_.clock.tickMs());
     slot.state = UdtState::Answered;
     slot.handshakeTick = context_.clock.tickMs();
     slot.peer = source;

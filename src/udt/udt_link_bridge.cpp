@@ -34,7 +34,16 @@ void UdtLinkBridge::resumeDelivery(LinkIndex link)
 
 Endpoint UdtLinkBridge::packetDestination(LinkIndex link) const
 {
-    return transport_ ? transport_->view(connectionOf(link)).peer : Endpoint{};
+    const Endpoint peer = transport_ ? transport_->view(connectionOf(link)).peer : Endpoint{};
+    if (!RelayedPeers::isStandIn(peer))
+        return peer;
+    const auto route = relayedPeers_ ? relayedPeers_->route() : std::nullopt;
+    return route ? route->server : Endpoint{};
+}
+
+bool UdtLinkBridge::packetsRelayed(LinkIndex link) const
+{
+    return transport_ && RelayedPeers::isStandIn(transport_->view(connectionOf(link)).peer);
 }
 
 void UdtLinkBridge::onDatagram(ByteSpan datagram, Endpoint source)

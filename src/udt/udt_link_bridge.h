@@ -18,6 +18,7 @@ class UdtLinkBridge final : public DatagramConnector,
 public:
     void attachTransport(UdtTransport* transport) { transport_ = transport; }
     void attachLinks(LinkTable* links) { links_ = links; }
+    void attachRelayedPeers(const RelayedPeers* peers) { relayedPeers_ = peers; }
 
     // DatagramConnector
     bool connect(LinkIndex link, const NeighbourRecord& peer) override;
@@ -26,6 +27,7 @@ public:
     void endConnection(LinkIndex link, bool notifyPeer) override;
     void resumeDelivery(LinkIndex link) override;
     Endpoint packetDestination(LinkIndex link) const override;
+    bool packetsRelayed(LinkIndex link) const override;
     // ReliableTransportSink
     void onDatagram(ByteSpan datagram, Endpoint source) override;
     // UdtLinks
@@ -40,6 +42,7 @@ private:
 
     UdtTransport* transport_ = nullptr;
     LinkTable* links_ = nullptr;
+    const RelayedPeers* relayedPeers_ = nullptr;
 };
 
 } // namespace vandry

@@ -29,6 +29,8 @@
 #include "common/socket.h"
 #include "discovery/neighbour_table.h"
 #include "discovery/punch_paths.h"
+#include "discovery/relay_fallback.h"
+#include "discovery/relayed_peers.h"
 #include "udt/udt_connection.h"
 
 namespace vandry {
@@ -119,6 +121,9 @@ public:
     void tick();
 
     UdtSlotView view(std::uint8_t index) const;
+    // Calls that go unanswered for a few seconds are then also made through the server's relay,
+    // to the neighbour's stand-in endpoint. Main thread, before the first connect.
+    void setRelayedPeers(RelayedPeers* peers) { relayedPeers_ = peers; }
 
 private:
     // What a received packet asks of its link, done once the lock is released.
@@ -143,6 +148,9 @@ private:
     void sendReset(std::uint16_t index, std::uint16_t tag, Endpoint destination);
     std::optional<Endpoint> directPath(const NeighbourRecord& neighbour) const;
     bool mayReachMapped(const NeighbourRecord& neighbour, PunchRole role) const;
+    // Relay (udt_relay_call.cpp); called with the table lock held.
+    bool callThroughRelay(std::uint8_t index, const NeighbourRecord& callee, const HandshakeRecord& record,
+                          std::optional<Endpoint> server);
 
     // Flow (udt_flow.cpp).
     void onData(const UdtPacket& packet, Endpoint source, Delivery& delivery);
@@ -170,6 +178,8 @@ private:
     std::array<std::uint64_t, kConnections> generations_{};
     std::array<bool, kConnections> delivering_{};
     std::array<bool, kConnections> deliverAgain_{};
+    RelayedPeers* relayedPeers_ = nullptr;
+    RelayFallback callFallback_; // main thread
 };
 
 } // namespace vandry

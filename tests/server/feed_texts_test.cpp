@@ -107,6 +107,15 @@ TEST(ServerOptions, AdvertisedServersAreRepeatableOrCommaSeparated)
     EXPECT_EQ(parsed.options.rendezvous.maxCopies, 5u);
 }
 
+TEST(ServerOptions, RelayRatesAreGivenInKibibytesPerSecond)
+{
+    const auto parsed = parse({"--relay-rate", "64", "--relay-total", "1024"});
+    ASSERT_EQ(parsed.outcome, ParsedCommandLine::Outcome::Run) << parsed.message.toStdString();
+    EXPECT_EQ(parsed.options.rendezvous.relay.copyBytes.perSecond, 64 * 1024);
+    EXPECT_EQ(parsed.options.rendezvous.relay.totalBytes.perSecond, 1024 * 1024);
+    EXPECT_EQ(parse({"--relay-rate", "0"}).options.rendezvous.relay.copyBytes.burst, 0) << "relaying off";
+}
+
 TEST(ServerOptions, BadValuesAreRefusedWithTheOptionNamed)
 {
     const std::pair<QStringList, QString> cases[] = {
@@ -120,6 +129,8 @@ TEST(ServerOptions, BadValuesAreRefusedWithTheOptionNamed)
         {{"--ver", "1</Ver><F>1"}, "--ver"},
         {{"--max-copies", "0"}, "--max-copies"},
         {{"--forget-after", "5"}, "--forget-after"},
+        {{"--relay-rate", "-1"}, "--relay-rate"},
+        {{"--relay-total", "lots"}, "--relay-total"},
         {{"--files", "/nonexistent/folder"}, "--files"},
         {{"--bogus"}, "bogus"},
         {{"stray"}, "stray"},

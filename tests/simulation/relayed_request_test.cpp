@@ -109,8 +109,9 @@ TEST_F(RelayedRequestTest, WithoutAServerNothingIsRelayed)
 
 namespace {
 // Alice and Bob behind Linux translators of their own, both keeping the inside port 1552.
-struct PunchThroughLinuxTranslatorsTest : ::testing::Test {
-    PunchThroughLinuxTranslatorsTest()
+struct LinuxTranslatorsTest : ::testing::Test {
+    explicit LinuxTranslatorsTest(RendezvousSettings serverSettings)
+        : server{serverSocket, clock, serverSettings, [](const std::string&) {}}
     {
         network.addLinuxTranslator(ip("10.0.0.2"), ip("203.0.113.10"), clock);
         network.addLinuxTranslator(ip("192.168.1.5"), ip("203.0.113.20"), clock);
@@ -152,11 +153,35 @@ struct PunchThroughLinuxTranslatorsTest : ::testing::Test {
     ManualClock clock;
     SimulatedNetwork network;
     SimulatedSocket serverSocket{network, kServer.address};
-    RendezvousServer server{serverSocket, clock, {}, [](const std::string&) {}};
+    RendezvousServer server;
     SimulatedCopy alice{network, clock, "10.0.0.2", 1, "alice"};
     SimulatedCopy bob{network, clock, "192.168.1.5", 2, "bob"};
 };
+
+// A server that relays nothing, so that answers can only come once a punched path is open.
+struct PunchThroughLinuxTranslatorsTest : LinuxTranslatorsTest {
+    PunchThroughLinuxTranslatorsTest() : LinuxTranslatorsTest(withoutRelay()) {}
+    static RendezvousSettings withoutRelay()
+    {
+        RendezvousSettings settings;
+        settings.relay.totalBytes = {0, 0};
+        return settings;
+    }
+};
+
+struct RelayThroughLinuxTranslatorsTest : LinuxTranslatorsTest {
+    RelayThroughLinuxTranslatorsTest() : LinuxTranslatorsTest({}) {}
+};
 } // namespace
+
+TEST_F(RelayThroughLinuxTranslatorsTest, TheRelayAnswersWhileThePunchStillWaits)
+{
+    const int took = runAsking({{&alice, &bob}}, 60);
+    RecordProperty("seconds", took);
+    EXPECT_GE(took, 3);
+    EXPECT_LE(took, 10);
+    ASSERT_EQ(alice.listener.sourceReplies.size(), 1u);
+}
 
 TEST_F(PunchThroughLinuxTranslatorsTest, AFirstProbeThatPoisonsThePeersTranslatorIsRepairedAfterTheQuietTime)
 {

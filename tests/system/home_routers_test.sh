@@ -55,7 +55,16 @@ download() { # file, seconds allowed
     sleep 0.5
   done
   cmp -s "$work/alice/share/$1" "$work/bob/downloads/$1" || fail "$1 differs"
-  echo "$1: 20 MiB in $((SECONDS - start)) s over ${path:-an unseen path}"
+  local took=$((SECONDS - start))
+  echo "$1: 20 MiB in $took s ($(rate_of $took)) over ${path:-an unseen path}$(relayed_so_far)"
+  [ "$variant" != relay ] || [ -z "$path" ] || [[ "$path" == relay* ]] || fail "$1 did not go through the relay"
+}
+rate_of() { awk -v s="$1" 'BEGIN { printf "%.2f MiB/s", 20 / (s > 0 ? s : 1) }'; }
+# The server's count of relayed bytes, from its latest stats line (one a second).
+relayed_so_far() {
+  local bytes
+  bytes=$(grep -o "relayed in all: [0-9]*" "$work/server.log" | tail -1 | awk '{print $4}')
+  [ -z "$bytes" ] || [ "$bytes" = 0 ] || echo "; the server has relayed $bytes bytes"
 }
 download clean.bin 240
 [ -z "$(connect_ms bob)" ] || echo "the datagram connection was established $(connect_ms bob) ms after bob's call"
@@ -76,4 +85,4 @@ start_copy bob
 start=$SECONDS
 wait_for 400 finished bob again.bin || fail "again.bin did not finish after the requester's crash"
 cmp -s "$work/alice/share/again.bin" "$work/bob/downloads/again.bin" || fail "again.bin differs after the crash"
-echo "after SIGKILL of the requester the download resumed and finished byte-identical in $((SECONDS - start)) s"
+echo "after SIGKILL of the requester the download resumed and finished byte-identical in $((SECONDS - start)) s$(relayed_so_far)"

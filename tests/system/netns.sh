@@ -141,12 +141,12 @@ netns_upnp_mappings() {
   netns_run "$1-gw" iptables-legacy -t nat -S MINIUPNPD | grep -- "-j DNAT" || true
 }
 
-# netns_start_copies SERVER NAME...: vandry-server on the bridge, then a copy in the namespace of
+# netns_start_copies SERVER NAME...: vandry-server on the bridge (a stats line a second), then a copy in the namespace of
 # each NAME (netns_host or netns_home made it).
 netns_start_copies() {
   local server=$1 name
   shift
-  start_server "$server" "$work/server.log" "$netns_subnet.1" || fail "the server did not start"
+  start_server "$server" "$work/server.log" "$netns_subnet.1" --stats 1 || fail "the server did not start"
   pids[server]=$server_pid
   for name in "$@"; do
     copy_ns[$name]="${netns_tag}$name"
