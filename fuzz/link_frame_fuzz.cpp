@@ -79,6 +79,7 @@ public:
     }
     void endConnection(LinkIndex, bool) override {}
     void resumeDelivery(LinkIndex) override {}
+    Endpoint packetDestination(LinkIndex) const override { return {}; }
 };
 
 void parseRecords(ByteSpan frame)
