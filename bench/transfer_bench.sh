@@ -6,10 +6,21 @@
 # Vandry/curl, and the CPU seconds per GiB of each side (requester + sharer).
 # Usage (as root): bench/transfer_bench.sh [SIZE_MIB [CASE...]]   (1024 MiB and every case by
 # default; cases: loopback, 10ms, 50ms, 10ms-loss)
+#   or: bench/transfer_bench.sh --files COUNT KIB [CASE...]: the share
+# holds a folder of COUNT files of KIB KiB instead: curl fetches them one after another over one
+# connection, Vandry downloads the folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-size_mib=${1:-1024}
-shift $(($# > 0 ? 1 : 0))
+file_count=0 file_kib=0
+if [ "${1:-}" = --files ]; then
+  file_count=$2 file_kib=$3
+  shift 3
+fi
+size_mib=1024
+if [ "$file_count" -eq 0 ]; then
+  size_mib=${1:-1024}
+  shift $(($# > 0 ? 1 : 0))
+fi
 cases=("$@")
 [ ${#cases[@]} -gt 0 ] || cases=(loopback 10ms 50ms 10ms-loss)
 [ "$(id -u)" -eq 0 ] || { echo "transfer_bench: needs root (network namespaces)" >&2; exit 1; }
@@ -35,19 +46,29 @@ stop_all() {
 }
 trap 'stop_all; rm -rf "$work"' EXIT
 
+# CPU seconds (user + system) a process has used so far.
+cpu_of() { awk -v hz="$(getconf CLK_TCK)" '{print ($14 + $15) / hz}' "/proc/$1/stat"; }
+now() { date +%s.%N; }
+calc() { awk "BEGIN {printf \"$1\", $2}"; }
+
 cc -O2 -o "$work/delayline" "$delayline_source"
 # A pipe nobody writes to: `read -t` on it waits without starting a process.
 mkfifo "$work/idle"
 exec {idle}<> "$work/idle"
 pause() { read -rt "$1" -u "$idle" || true; }
 mkdir -p "$work/share"
-head -c $((size_mib << 20)) /dev/urandom > "$work/share/big.bin"
-bytes=$((size_mib << 20))
+if [ "$file_count" -eq 0 ]; then
+  head -c $((size_mib << 20)) /dev/urandom > "$work/share/big.bin"
+  bytes=$((size_mib << 20))
+  source_dir=$work/share
+else
+  mkdir "$work/share/many"
+  head -c $((file_count * file_kib << 10)) /dev/urandom | split -a 5 -d -b $((file_kib << 10)) - "$work/share/many/f"
+  bytes=$((file_count * file_kib << 10))
+  source_dir=$work/share/many
+  size_mib=$(calc "%.4f" "$bytes / 1048576")
+fi
 
-# CPU seconds (user + system) a process has used so far.
-cpu_of() { awk -v hz="$(getconf CLK_TCK)" '{print ($14 + $15) / hz}' "/proc/$1/stat"; }
-now() { date +%s.%N; }
-calc() { awk "BEGIN {printf \"$1\", $2}"; }
 
 # The two ends: commands prefixed with in_a / in_b run where the sharer / requester lives
 # (`ip netns exec` execs, so a background job's $! is the program itself).
@@ -102,10 +123,19 @@ EOF
   sync # each download starts with no dirty pages of the last one to write back
   cpu0=$(cpu_of "$worker")
   t0=$(now)
-  curl_cpu=$( { TIMEFORMAT='%U %S'; time "${in_b[@]}" curl -sS -o "$work/curl.bin" "http://$address_a:18080/big.bin"; } 2>&1 | awk '{print $1 + $2}')
+  # One curl fetches every file over one kept-alive connection.
+  rm -rf "$work/curl" && mkdir "$work/curl"
+  if [ "$file_count" -eq 0 ]; then
+    printf 'url = "http://%s:18080/big.bin"\noutput = "%s/big.bin"\n' "$address_a" "$work/curl" > "$work/curl.list"
+  else
+    for f in "$work"/share/many/*; do
+      printf 'url = "http://%s:18080/many/%s"\noutput = "%s/%s"\n' "$address_a" "${f##*/}" "$work/curl" "${f##*/}"
+    done > "$work/curl.list"
+  fi
+  curl_cpu=$( { TIMEFORMAT='%U %S'; time "${in_b[@]}" curl -sS -K "$work/curl.list"; } 2>&1 | awk '{print $1 + $2}')
   t1=$(now)
-  cmp -s "$work/share/big.bin" "$work/curl.bin" || { echo "curl's copy differs" >&2; exit 1; }
-  rm -f "$work/curl.bin"
+  diff -r "$source_dir" "$work/curl" > /dev/null || { echo "curl's copy differs" >&2; exit 1; }
+  rm -rf "$work/curl"
   curl_mbs=$(calc "%.1f" "$bytes / 1e6 / ($t1 - $t0)")
   curl_cpu_gib=$(calc "%.2f" "($curl_cpu + $(cpu_of "$worker") - $cpu0) * 1024 / $size_mib")
   kill "$worker"
@@ -142,29 +172,41 @@ vandry_rate() {
   local cpu0 t0 t1
   sync
   cpu0=$(calc "%f" "$(cpu_of "$alice") + $(cpu_of "$bob")")
-  # The download's resume record exists from its first block to its last: watching it with shell
-  # builtins keeps the measuring from taking CPU time away from the copies.
-  local records
-  records="$(copy_home bob)/state/resume"
-  t0=$(now)
-  ctl bob download alice '\big.bin' > /dev/null
-  until compgen -G "$records/*.resume" > /dev/null; do pause 0.005; done
-  while compgen -G "$records/*.resume" > /dev/null; do
-    [ $SECONDS -lt $((deadline + 1800)) ] || { echo "the download did not finish" >&2; exit 1; }
-    pause 0.01
+  if [ "$file_count" -eq 0 ]; then
+    # The download's resume record exists from its first block to its last: watching it with
+    # shell builtins keeps the measuring from taking CPU time away from the copies.
+    local records
+    records="$(copy_home bob)/state/resume"
+    t0=$(now)
+    ctl bob download alice '\big.bin' > /dev/null
+    until compgen -G "$records/*.resume" > /dev/null; do pause 0.005; done
+    while compgen -G "$records/*.resume" > /dev/null; do
+      [ $SECONDS -lt $((deadline + 1800)) ] || { echo "the download did not finish" >&2; exit 1; }
+      pause 0.01
+    done
+    t1=$(now)
+  else
+    # A folder task has no single record to watch: the task list says when it is over.
+    t0=$(now)
+    ctl bob download alice '\many\' > /dev/null
+  fi
+  until ctl bob tasks | grep -F " $work/bob/downloads/" | grep -q "结束传输"; do
+    [ $SECONDS -lt $((deadline + 1800)) ] || { echo "the download did not end as finished" >&2; exit 1; }
+    pause 0.05
   done
-  t1=$(now)
-  until ctl bob tasks | grep -q "结束传输"; do
-    [ $SECONDS -lt $((deadline + 60)) ] || { echo "the download did not end as finished" >&2; exit 1; }
-    sleep 0.2
-  done
+  [ "$file_count" -eq 0 ] || t1=$(now)
   vandry_cpu_gib=$(calc "%.2f" "($(cpu_of "$alice") + $(cpu_of "$bob") - $cpu0) * 1024 / $size_mib")
-  cmp -s "$work/share/big.bin" "$work/bob/downloads/big.bin" || { echo "Vandry's copy differs" >&2; exit 1; }
+  diff -r "$source_dir" "$work/bob/downloads/${source_dir#"$work/share"}" > /dev/null ||
+    { echo "Vandry's copy differs" >&2; exit 1; }
   vandry_mbs=$(calc "%.1f" "$bytes / 1e6 / ($t1 - $t0)")
   rm -rf "$work/bob"
 }
 
-echo "== download of a ${size_mib} MiB file, written to disk"
+if [ "$file_count" -eq 0 ]; then
+  echo "== download of a ${size_mib} MiB file, written to disk"
+else
+  echo "== download of a folder of $file_count files of $file_kib KiB, written to disk"
+fi
 echo "(loss is 1% in each direction; CPU is user + system time of requester and sharer)"
 printf '%-22s %10s %10s %8s %14s %14s\n' path "curl MB/s" "Vandry" ratio "curl CPU s/GiB" "Vandry CPU"
 for case in "${cases[@]}"; do

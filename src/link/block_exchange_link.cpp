@@ -67,7 +67,7 @@ void FileLink::onSharerMap(ByteSpan frame)
         markTrxferException(kReportSegmentsDone);
         return;
     case ScheduleResult::FileComplete:
-        markTrxferException(kReportTransferEnded);
+        endWholeFile();
         return;
     case ScheduleResult::InvalidMap:
         markTrxferException(kReportSyncFailed);
@@ -183,12 +183,25 @@ void FileLink::writeAnswer(const PendingRequest& request, ByteSpan data)
     case WriteResult::RangeDone:
         requests_.markStale();
         unsavedBytes_ = 0;
+        // The last block of the file ends the transfer here: asking the sharer's map again would
+        // only cost a round trip per file, which dominates a folder of small files.
+        if (const StreamEntry* entry = stream_.entry(); entry && entry->map.isWhole(entry->info.blockCount)) {
+            endWholeFile();
+            return;
+        }
         sendMap();
         return;
     case WriteResult::Failed:
         markTrxferException(kReportWriteFailed);
         return;
     }
+}
+
+// Every block is here; a staged file that could not be put in its place is a failed write.
+void FileLink::endWholeFile()
+{
+    const StreamEntry* entry = stream_.entry();
+    markTrxferException(entry && entry->staged ? kReportWriteFailed : kReportTransferEnded);
 }
 
 // The range is over before its requests are: flush what arrived and choose anew.

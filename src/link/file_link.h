@@ -157,6 +157,7 @@ private:
     void onRequestDeadline();
     void onBlockData(ByteSpan frame);
     void writeAnswer(const PendingRequest& request, ByteSpan data);
+    void endWholeFile();
     void endRange();
     void sendMap();
     void fillRequestWindow();

@@ -39,7 +39,7 @@ bool anotherFileThere(const std::string& path, ByteSpan bytes, const ResumeStore
 // Written beside the target and renamed over it, so a file is never seen half written.
 bool writeWholeFile(const std::string& path, ByteSpan bytes)
 {
-    const std::string partial = path + ".part~";
+    const std::string partial = stagedPath(path);
     auto file = PosixFile::open(partial, PosixFile::Mode::CreateWrite);
     const bool written = file.isOpen() && file.writeAt(0, bytes) && file.syncData();
     file.close();

@@ -1,6 +1,10 @@
 #include "link/file_stream.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <sys/stat.h>
 
 #include "link/local_file_check.h"
 #include "store/resume_store.h"
@@ -23,6 +27,16 @@ ResumeRecord recordOf(const StreamEntry& entry)
 bool hasProgress(const FetchRange& range, std::uint32_t blockCount)
 {
     return range.start < range.position && range.position <= blockCount;
+}
+
+// Small enough to be staged, with nothing at all at its place yet, and a name that still fits
+// once the staging suffix is added.
+bool canStage(const std::string& path, std::uint64_t size)
+{
+    struct stat st {};
+    const auto name = std::string_view(path).substr(path.rfind('/') + 1);
+    return size <= kStagedFileLimit && name.size() + 6 <= NAME_MAX && ::lstat(path.c_str(), &st) != 0 &&
+           errno == ENOENT;
 }
 } // namespace
 
@@ -87,6 +101,7 @@ OpenResult FileStream::createEntry(const std::string& path, const FileInfoBlock&
             mode = StreamMode::Truncate;
         }
         entry.info = info;
+        entry.staged = checked == CheckResult::Missing && canStage(path, info.size);
     }
     const auto placed = table_.place(std::move(entry));
     if (!placed)
@@ -99,11 +114,16 @@ OpenResult FileStream::createEntry(const std::string& path, const FileInfoBlock&
 // of the blocks it claims, and before a truncation.
 PosixFile FileStream::openFile(const std::string& path, StreamEntry& entry, StreamMode mode)
 {
+    // Links serving a staged file read its blocks where they are written.
+    if (entry.staged)
+        return PosixFile::open(stagedPath(path),
+                               mode == StreamMode::Read ? PosixFile::Mode::Read : PosixFile::Mode::ReadWrite);
     if (mode == StreamMode::Read)
         return PosixFile::open(path, PosixFile::Mode::Read);
     auto file = PosixFile::open(path, PosixFile::Mode::ReadWrite);
     const bool complete = entry.map.isWhole(entry.info.blockCount);
-    const bool recorded = complete || (file.syncData() && table_.resume().save(recordOf(entry)));
+    // A record that claims no block needs nothing of the file on disk before it.
+    const bool recorded = complete || ((entry.map.empty() || file.syncData()) && table_.resume().save(recordOf(entry)));
     if (!file.isOpen() || !recorded || (mode == StreamMode::Truncate && !file.resize(0)))
         file.close();
     return file;
@@ -117,10 +137,14 @@ void FileStream::close()
         flushRange();
         StreamEntry& entry = table_.at(*slot_);
         const bool partial = !entry.map.empty() && !entry.map.isWhole(entry.info.blockCount);
-        if (!users.writtenElsewhere && wrote && partial)
+        if (!users.writtenElsewhere && wrote && partial && !entry.staged)
             writeTrailer(entry);
-        if (!users.shared)
+        if (!users.shared) {
+            // What a staged file got so far is dropped with its entry.
+            if (entry.staged)
+                std::remove(stagedPath(entry.path).c_str());
             table_.release(*slot_);
+        }
     }
     file_.close();
     slot_.reset();
@@ -155,6 +179,8 @@ bool FileStream::saveProgress()
     const StreamEntry* entry = this->entry();
     if (!entry || !writes())
         return false;
+    if (entry->staged)
+        return true;
     // Positions are read before the sync, so every block claimed was written before it. On Linux
     // fdatasync flushes the file's data whichever descriptor wrote it, so other writers'
     // progress is covered too.
@@ -212,6 +238,15 @@ bool FileStream::recordProgress(StreamEntry& entry)
     const auto length = file_.size();
     if (complete && length && *length > entry.info.size && !file_.resize(entry.info.size))
         return false;
+    if (entry.staged) {
+        if (!complete)
+            return true;
+        if (!file_.syncData() || std::rename(stagedPath(entry.path).c_str(), entry.path.c_str()) != 0)
+            return false;
+        entry.staged = false;
+        // A partial download of an earlier, larger file of that name is over.
+        return table_.resume().remove(entry.path);
+    }
     if (!complete)
         return table_.resume().saveAfterSync(file_, recordOf(entry));
     return file_.syncData() && table_.resume().remove(entry.path);

@@ -26,7 +26,17 @@ struct StreamEntry {
     std::string path;             // full local path, compared exactly
     BlockMap map;                 // blocks present in the local file
     HostIdentity ownerTask{};     // task of the first link that opened the entry for writing
+    bool staged = false;          // written at stagedPath(path) until whole, then renamed to path
 };
+
+// A small file that is not there yet is written beside its place and renamed into it once whole:
+// it needs neither a resume record nor a trailer, since an interrupted one simply starts again.
+inline constexpr std::uint64_t kStagedFileLimit = 64 * 1024;
+
+inline std::string stagedPath(std::string_view path)
+{
+    return std::string(path) + ".part~";
+}
 
 struct StreamSlot {
     std::uint8_t index = 0;

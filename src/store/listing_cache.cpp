@@ -109,9 +109,10 @@ int ListingCache::remove(const HostIdentity& task, bool keepBuffer)
     auto* slot = slotOf(task);
     if (!slot)
         return -1;
-    if (keepBuffer)
+    if (keepBuffer) {
         slot->bytes.clear();
-    else
+        slot->pending = {};
+    } else
         slots_.erase(slots_.begin() + (slot - slots_.data()));
     return -1;
 }
@@ -122,11 +123,19 @@ bool ListingCache::nextFile(const HostIdentity& task, TaskRecord& record, const 
     auto* slot = slotOf(task);
     bool found = false;
     if (slot) {
-        std::string folder;
+        // Passing over handed-out files, the walk goes on where the last one stopped: everything
+        // before that is done, handed out or has no place here.
+        const Scan start = skipHandedOut ? slot->pending : Scan{};
+        std::string folder = start.folder;
         // Files under a header outside the task's remote folder have no place locally.
-        std::optional<std::string> tail = std::string{};
+        std::optional<std::string> tail = start.tail;
         auto& bytes = slot->bytes;
-        forEachListingRecord(bytes, [&](std::size_t offset, const ListingRecord& entry) {
+        // The last record met: the next walk starts there, so a malformed record after it still
+        // ends every walk.
+        std::size_t stoppedAt = start.offset;
+        forEachListingRecord(ByteSpan(bytes).subspan(start.offset), [&](std::size_t at, const ListingRecord& entry) {
+            const std::size_t offset = start.offset + at;
+            stoppedAt = offset;
             if (entry.isHeader()) {
                 folder = entry.name;
                 tail = tailBelow(entry.name, remoteBase);
@@ -157,6 +166,8 @@ bool ListingCache::nextFile(const HostIdentity& task, TaskRecord& record, const 
             }
             return true;
         });
+        if (skipHandedOut)
+            slot->pending = {stoppedAt, folder, tail};
     }
     if (!found) {
         const auto separator = record.localPath.rfind('/');
@@ -176,17 +187,29 @@ bool ListingCache::markFileDone(const HostIdentity& task, const TaskRecord& reco
                             ? std::string{}
                             : collapseDoubleSeparators(std::string_view(record.remotePath).substr(0, separator + 1));
     const auto fileName = wireFileName(record.remotePath);
-    bool marked = false;
-    std::string header;
-    forEachListingRecord(slot->bytes, [&](std::size_t offset, const ListingRecord& entry) {
-        if (entry.isHeader()) {
-            header = collapseDoubleSeparators(entry.name);
+    const auto isTheFile = [&](const std::string& header, const ListingRecord& entry) {
+        return entry.isFile() && (entry.mark & kMarkHandedOut) && entry.size == record.info.size &&
+               collapseDoubleSeparators(header) == folder && entry.name == fileName;
+    };
+    // Usually it is the file handed out last, where the walk for the next one starts.
+    auto& bytes = slot->bytes;
+    if (slot->pending.offset < bytes.size()) {
+        const auto last = parseListingRecord(ByteSpan(bytes).subspan(slot->pending.offset));
+        if (last && isTheFile(slot->pending.folder, last->record)) {
+            setMark(bytes, slot->pending.offset, kMarkDone);
             return true;
         }
-        if (!entry.isFile() || !(entry.mark & kMarkHandedOut) || entry.size != record.info.size || header != folder ||
-            entry.name != fileName)
+    }
+    bool marked = false;
+    std::string header;
+    forEachListingRecord(bytes, [&](std::size_t offset, const ListingRecord& entry) {
+        if (entry.isHeader()) {
+            header = entry.name;
             return true;
-        setMark(slot->bytes, offset, kMarkDone);
+        }
+        if (!isTheFile(header, entry))
+            return true;
+        setMark(bytes, offset, kMarkDone);
         marked = true;
         return false;
     });
@@ -200,6 +223,7 @@ void ListingCache::reconcile(const HostIdentity& task, const std::string& localB
     if (!slot || !slot->needsReconcile)
         return;
     slot->needsReconcile = false;
+    slot->pending = {};
     std::string tail;
     forEachListingRecord(slot->bytes, [&](std::size_t offset, const ListingRecord& entry) {
         if (entry.hasHeaderBits()) {

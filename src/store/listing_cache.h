@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,9 +67,16 @@ public:
     void setRefreshed(const HostIdentity& task, std::int64_t when);
 
 private:
+    // A place in a task's buffer with the header in force there.
+    struct Scan {
+        std::size_t offset = 0;
+        std::string folder;
+        std::optional<std::string> tail = std::string{};
+    };
     struct Slot {
         HostIdentity task{};
         bool needsReconcile = false;
+        Scan pending;                    // where the next file still to hand out is looked for
         std::vector<std::uint8_t> bytes; // the used bytes; capacity() is the allocated room
         std::size_t capacity = 0;        // always a multiple of kGrowthStep
         std::int64_t refreshed = 0;

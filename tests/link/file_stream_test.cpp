@@ -270,19 +270,61 @@ TEST_F(FileStreamTest, SavedProgressCoversEveryWriterOfTheEntry)
 TEST_F(FileStreamTest, CompletionRemovesTheRecord)
 {
     auto& writer = links.add(table);
-    ASSERT_EQ(openForWrite(writer, 4000, path), OpenResult::Ok);
-    std::filesystem::resize_file(path, 5000);             // as if an old trailer lay past the end
-    EXPECT_FALSE(writer.writeAt(1, pattern(1024, 100)));  // a short block inside the file
-    EXPECT_FALSE(writer.writeAt(3, pattern(3072, 1024))); // past the end
-    fetch(writer, 0, 4);
+    constexpr std::uint64_t kSize = 100 * 1024 + 928;
+    ASSERT_EQ(openForWrite(writer, kSize, path), OpenResult::Ok);
+    std::filesystem::resize_file(path, kSize + 1000);       // as if an old trailer lay past the end
+    EXPECT_FALSE(writer.writeAt(1, pattern(1024, 100)));    // a short block inside the file
+    EXPECT_FALSE(writer.writeAt(101, pattern(3072, 1024))); // past the end
+    fetch(writer, 0, 101);
     EXPECT_EQ(store.load(path).status, ResumeStore::Status::Found);
     ASSERT_TRUE(writer.flushRange());
     EXPECT_EQ(store.load(path).status, ResumeStore::Status::None);
     writer.close();
-    EXPECT_EQ(readFile(path), pattern(0, 4000));
+    EXPECT_EQ(readFile(path), pattern(0, kSize));
     StreamEntry entry;
     ASSERT_EQ(checkLocalFile(path, entry, store), CheckResult::Loaded);
-    EXPECT_TRUE(entry.map.isWhole(4));
+    EXPECT_TRUE(entry.map.isWhole(101));
+}
+
+// A small file not there yet is written beside its place: nothing of it is at its path, or in a
+// record, until it is whole; an interrupted one starts again, a dropped one leaves nothing.
+TEST_F(FileStreamTest, SmallNewFileIsStagedAndAppearsOnlyWhole)
+{
+    constexpr std::uint64_t kSize = 10 * 1024 + 5;
+    {
+        StreamTable crashed(store);
+        StreamList crashedLinks;
+        auto& writer = crashedLinks.add(crashed);
+        ASSERT_EQ(openForWrite(writer, kSize, path), OpenResult::Ok);
+        ASSERT_TRUE(writer.entry()->staged);
+        fetch(writer, 0, 6);
+        ASSERT_TRUE(writer.flushRange());
+        auto& reader = crashedLinks.add(crashed);
+        auto asked = infoFor(kSize);
+        ASSERT_EQ(reader.open(path, asked, false, {}), OpenResult::Ok) << "servable while staged";
+        std::vector<std::uint8_t> block(1024);
+        ASSERT_EQ(reader.readAt(5, 1, block), 1024u);
+        EXPECT_EQ(block, pattern(5 * 1024, 1024));
+    } // killed
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(store.load(path).status, ResumeStore::Status::None);
+
+    auto& writer = links.add(table);
+    ASSERT_EQ(openForWrite(writer, kSize, path), OpenResult::Ok);
+    EXPECT_TRUE(writer.entry()->map.empty()) << "starts again";
+    fetch(writer, 0, 11);
+    ASSERT_TRUE(writer.flushRange());
+    EXPECT_FALSE(writer.entry()->staged);
+    EXPECT_EQ(readFile(path), pattern(0, kSize));
+    EXPECT_FALSE(std::filesystem::exists(stagedPath(path)));
+    writer.close();
+
+    const auto dropped = scratch.file("dropped.bin");
+    ASSERT_EQ(openForWrite(writer, kSize, dropped), OpenResult::Ok);
+    fetch(writer, 0, 3);
+    writer.close();
+    EXPECT_FALSE(std::filesystem::exists(dropped));
+    EXPECT_FALSE(std::filesystem::exists(stagedPath(dropped)));
 }
 
 TEST_F(FileStreamTest, FilesBeyondFourGiB)

@@ -46,13 +46,18 @@ std::vector<std::uint32_t> answersOnLastConnection(const MemoryNetwork& network,
     return blocks;
 }
 
-bool sentFrame(const MemoryNetwork& network, Ipv4 address, std::uint8_t type, std::uint8_t sub)
+std::size_t framesSent(const MemoryNetwork& network, Ipv4 address, std::uint8_t type, std::uint8_t sub)
 {
+    std::size_t count = 0;
     for (const auto& sent : network.sentFrom(address))
         for (const auto& frame : parseFrames(sent))
-            if (frame.header.type == type && frame.header.sub == sub)
-                return true;
-    return false;
+            count += frame.header.type == type && frame.header.sub == sub ? 1 : 0;
+    return count;
+}
+
+bool sentFrame(const MemoryNetwork& network, Ipv4 address, std::uint8_t type, std::uint8_t sub)
+{
+    return framesSent(network, address, type, sub) > 0;
 }
 
 class FileTransferTest : public ::testing::Test {
@@ -141,6 +146,8 @@ TEST_F(FileTransferTest, FilesOfOneBlockAndMoreTravelInBlocks)
         EXPECT_EQ(requester->linkOf(fileTask), nullptr);
     }
     EXPECT_FALSE(sentFrame(network, kSharerAddress, 'B', 3));
+    // The last block ends a transfer without asking the sharer's map once more.
+    EXPECT_EQ(framesSent(network, kRequesterAddress, 'D', 0), 2u);
     // The file-opened report names the local file being written.
     const auto opened = std::find_if(requester->sink.events.begin(), requester->sink.events.end(),
                                      [](const RecordedEvent& e) { return e.type == EventType::FileOpened; });

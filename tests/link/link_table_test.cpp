@@ -101,7 +101,7 @@ protected:
         socket.arrive(frame('A', 5, 0));
         TaskRecord answer;
         answer.info.setDigest("00112233445566778899aabbccddeeff");
-        answer.info.describe(50 * 1024);
+        answer.info.describe(100 * 1024); // above the size of files written whole
         socket.arrive(frameWith('B', 1, encodeTaskRecord(answer)));
         return socket;
     }

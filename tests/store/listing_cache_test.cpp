@@ -159,6 +159,41 @@ TEST(ListingCache, MarkFileDoneFindsTheFileInItsOwnFolder)
     EXPECT_FALSE(cache.markFileDone(taskId(9), second));
 }
 
+// The walk for the next file goes on where the last one stopped, so later listings, files done
+// out of order and a reconcile must all still be seen.
+TEST(ListingCache, HandingOutGoesOnAcrossListingsAndStartsOverAfterAReconcile)
+{
+    ScratchFolder scratch;
+    CannedFileInfo info;
+    ShareHashTable hashes(info, [] { return std::string(); });
+    const auto base = scratch.path().string() + "/";
+    ListingCache cache;
+    const auto task = taskId(1);
+    cache.append(task, listingOf({header("\\m\\a\\"), file("f1", 10), file("f2", 20)}), 0);
+    TaskRecord first, second, third;
+    ASSERT_TRUE(cache.nextFile(task, first, base, "\\m\\", false, true));
+    ASSERT_TRUE(cache.nextFile(task, second, base, "\\m\\", false, true));
+    EXPECT_FALSE(cache.nextFile(task, third, base, "\\m\\", false, true));
+
+    cache.append(task, listingOf({header("\\m\\b\\"), file("g1", 30)}), 0);
+    ASSERT_TRUE(cache.nextFile(task, third, base, "\\m\\", false, true));
+    EXPECT_EQ(third.remotePath, "\\m\\b\\g1");
+    EXPECT_EQ(third.localPath, base + "b/g1");
+
+    first.info.size = 10;
+    third.info.size = 30;
+    EXPECT_TRUE(cache.markFileDone(task, first)) << "not the file handed out last";
+    EXPECT_TRUE(cache.markFileDone(task, third));
+    EXPECT_FALSE(cache.markFileDone(task, third)) << "done already";
+    EXPECT_EQ(marks(cache, task), (std::vector<std::uint8_t>{kMarkDone, kMarkHandedOut, kMarkDone}));
+
+    // Nothing is on disk: after a reconcile every file is pending again, from the first.
+    cache.append(task, {}, 1);
+    cache.reconcile(task, base, "\\m\\", hashes);
+    ASSERT_TRUE(cache.nextFile(task, first, base, "\\m\\", false, true));
+    EXPECT_EQ(first.remotePath, "\\m\\a\\f1");
+}
+
 TEST(ListingCache, ProgressCountsNonEmptyFiles)
 {
     ListingCache cache;
