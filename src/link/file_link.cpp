@@ -19,6 +19,7 @@ void FileLink::startLink(const LinkRequest& link)
     taskId_ = link.taskId;
     source_ = link.source.value_or(SourceInfo{});
     localFile_ = link.localFile;
+    joinsFolder_ = link.joinsFolder && request_.directory != 0;
     if (request_.directory != 0) {
         remoteRoot_ = request_.remotePath;
         localRoot_ = request_.localPath;
@@ -107,6 +108,7 @@ void FileLink::resetLink()
     lastSaveMs_.reset();
     requests_.reset();
     dirMode_ = false;
+    joinsFolder_ = false;
     remoteRoot_.clear();
     localRoot_.clear();
     folderEntriesListed_ = 0;

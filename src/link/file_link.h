@@ -5,7 +5,8 @@
 // (TCP, or the datagram transport when the neighbour is reachable only that way), says hello
 // ('A' 0), and on the acknowledgement ('A' 5) asks for its file ('B' 0) or, for a folder task,
 // walks the sharer's folder tree first ('C', folder_negotiation.cpp) and then asks for each
-// listed file in turn on the same link. The sharer confines the
+// listed file in turn on the same link, while a few further links to the same sharer fetch other
+// listed files beside it (small files cost round trips, not bytes). The sharer confines the
 // path to its share root and answers with the file's description ('B' 1) or, for a file below
 // 1024 bytes, the whole file ('B' 3). Then the requester sends its block map ('D' 0), the sharer
 // answers with what it offers ('D' 1), the requester's scheduler picks a range and fetches it
@@ -69,6 +70,9 @@ public:
 
     // Requester: starts a transfer on this (free) link.
     void startLink(const LinkRequest& request);
+    // Links a folder task fetches its files on at once, the one that walked included.
+    static constexpr int kFolderFileLinks = 8;
+
     // Sharer: a TCP connection the listener accepted for this link; the peer speaks first.
     void acceptConnection(std::unique_ptr<StreamSocket> connection);
     // Sharer: a datagram-transport connection the transport assigned to this link.
@@ -87,6 +91,7 @@ public:
     const TaskRecord& request() const { return request_; }
     const std::string& localFile() const { return localFile_; }
     const SourceInfo& source() const { return source_; }
+    bool joinsFolder() const { return joinsFolder_; }
     FileStream& stream() { return stream_; }
     const FileStream& stream() const { return stream_; }
     // Sharer: the bytes of the file sent so far.
@@ -108,6 +113,7 @@ private:
     // when none is left.
     void onFolderFileEnd(bool success);
     void fetchNextFile();
+    void openFolderFileLinks();
     bool handleFrame(std::uint8_t type, std::uint8_t sub, MutableByteSpan frame);
 
     // Handshake (link_handshake.cpp).
@@ -189,6 +195,7 @@ private:
     std::unique_ptr<Timer> requestDeadline_;
     // Folder task (requester): set once the sharer accepted the walk; the task's folders.
     bool dirMode_ = false;
+    bool joinsFolder_ = false;
     std::string remoteRoot_;
     std::string localRoot_;
     // The entries of the folder being listed received so far, and its first one: a large folder

@@ -165,7 +165,10 @@ bool FileLink::onFolderName(ByteSpan payload)
         return false;
     // Only the bare zero says the queue is empty; any longer answer names a folder.
     if (payload.size() == 1) {
+        const auto conversation = conversation_;
         markTrxferException(kReportQueryDone);
+        if (conversation == conversation_ && phase_ == LinkPhase::Requesting)
+            openFolderFileLinks();
         return true;
     }
     const std::string folder = folderText(payload);
@@ -252,6 +255,26 @@ void FileLink::onFolderFileEnd(bool success)
     // After a walk, files already here from an earlier one are marked done and not fetched again.
     listings.reconcile(taskId_, localRoot_, remoteRoot_, *env_.folders.hashes);
     fetchNextFile();
+}
+
+// Once the walk is done, further links to the sharer fetch listed files beside this one: each
+// file costs a few round trips, and a folder of small files would otherwise be paid for in them.
+// They take the same transport, since that is the one known to reach the sharer.
+void FileLink::openFolderFileLinks()
+{
+    int open = 0;
+    env_.roster.forEachLink([&](FileLink& link) { open += link.inUse() && link.taskId() == taskId_ ? 1 : 0; });
+    LinkRequest further;
+    further.peer = peer_;
+    further.request.directory = 1;
+    further.request.remotePath = remoteRoot_;
+    further.request.localPath = localRoot_;
+    further.taskId = taskId_;
+    further.localFile = localRoot_;
+    further.viaDatagram = transport() == LinkTransport::Datagram;
+    further.joinsFolder = true;
+    for (; open < kFolderFileLinks; ++open)
+        env_.roster.openLink(further);
 }
 
 void FileLink::fetchNextFile()

@@ -22,6 +22,7 @@ namespace vandry {
 
 class FileLink;
 class ListingCache;
+struct LinkRequest;
 class ShareHashTable;
 
 // What folder downloads keep: the listings received for each folder task, and the digests known
@@ -42,6 +43,8 @@ class LinkRoster {
 public:
     virtual ~LinkRoster() = default;
     virtual void forEachLink(const std::function<void(FileLink&)>& visit) = 0;
+    // Starts a transfer on a free link; nothing happens when none is free.
+    virtual void openLink(const LinkRequest& request) = 0;
 };
 
 struct LinkEnvironment {
@@ -70,6 +73,9 @@ struct LinkRequest {
     std::string localFile;
     // Use the datagram transport even when a TCP address is known.
     bool viaDatagram = false;
+    // A further link of a folder task whose walk is done: it fetches the task's listed files
+    // beside the link that walked, without walking again.
+    bool joinsFolder = false;
 };
 
 } // namespace vandry

@@ -48,6 +48,11 @@ bool FileLink::acceptHello(ByteSpan payload)
 
 void FileLink::onHelloAck()
 {
+    if (joinsFolder_) {
+        dirMode_ = true;
+        fetchNextFile();
+        return;
+    }
     const auto record = encodeTaskRecord(request_);
     std::copy(record.begin(), record.end(), sendPayload().begin());
     phase_ = LinkPhase::Requesting;

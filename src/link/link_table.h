@@ -78,7 +78,7 @@ public:
 
     std::optional<LinkIndex> findFreeLink() const;
     // Starts a transfer on a free link; nothing happens when none is free.
-    void openLink(const LinkRequest& request);
+    void openLink(const LinkRequest& request) override;
     // A free link for an incoming datagram-transport connection, waiting for the hello.
     std::optional<LinkIndex> openIncomingDatagramLink();
     // Links in use working for `task`.

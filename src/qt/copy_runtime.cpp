@@ -445,7 +445,7 @@ void CopyRuntime::retryOverDatagram(std::uint8_t linkIndex, const HostIdentity& 
     if (!links_ || linkIndex >= LinkTable::kLinks)
         return;
     FileLink& link = links_->link(static_cast<LinkIndex>(linkIndex));
-    const LinkRequest again{link.peer(), link.request(), task, key, link.localFile(), true};
+    const LinkRequest again{link.peer(), link.request(), task, key, link.localFile(), true, link.joinsFolder()};
     link.startLink(again);
 }
 

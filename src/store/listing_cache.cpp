@@ -1,6 +1,7 @@
 #include "store/listing_cache.h"
 
 #include <algorithm>
+#include <iterator>
 #include <sys/stat.h>
 
 #include "common/file_digest.h"
@@ -112,6 +113,7 @@ int ListingCache::remove(const HostIdentity& task, bool keepBuffer)
     if (keepBuffer) {
         slot->bytes.clear();
         slot->pending = {};
+        slot->handedOut.clear();
     } else
         slots_.erase(slots_.begin() + (slot - slots_.data()));
     return -1;
@@ -147,6 +149,9 @@ bool ListingCache::nextFile(const HostIdentity& task, TaskRecord& record, const 
             if (!localPath)
                 return true;
             setMark(bytes, offset, kMarkHandedOut);
+            if (slot->handedOut.size() == kHandedOutKept)
+                slot->handedOut.erase(slot->handedOut.begin());
+            slot->handedOut.push_back({offset, folder, tail});
             record.info = FileInfoBlock{};
             record.remotePath = collapseDoubleSeparators(folder + entry.name);
             record.localPath = *localPath;
@@ -191,12 +196,14 @@ bool ListingCache::markFileDone(const HostIdentity& task, const TaskRecord& reco
         return entry.isFile() && (entry.mark & kMarkHandedOut) && entry.size == record.info.size &&
                collapseDoubleSeparators(header) == folder && entry.name == fileName;
     };
-    // Usually it is the file handed out last, where the walk for the next one starts.
+    // Usually it is one of the files handed out last.
     auto& bytes = slot->bytes;
-    if (slot->pending.offset < bytes.size()) {
-        const auto last = parseListingRecord(ByteSpan(bytes).subspan(slot->pending.offset));
-        if (last && isTheFile(slot->pending.folder, last->record)) {
-            setMark(bytes, slot->pending.offset, kMarkDone);
+    for (auto place = slot->handedOut.rbegin(); place != slot->handedOut.rend(); ++place) {
+        const auto listed =
+            place->offset < bytes.size() ? parseListingRecord(ByteSpan(bytes).subspan(place->offset)) : std::nullopt;
+        if (listed && isTheFile(place->folder, listed->record)) {
+            setMark(bytes, place->offset, kMarkDone);
+            slot->handedOut.erase(std::next(place).base());
             return true;
         }
     }
@@ -224,6 +231,7 @@ void ListingCache::reconcile(const HostIdentity& task, const std::string& localB
         return;
     slot->needsReconcile = false;
     slot->pending = {};
+    slot->handedOut.clear();
     std::string tail;
     forEachListingRecord(slot->bytes, [&](std::size_t offset, const ListingRecord& entry) {
         if (entry.hasHeaderBits()) {

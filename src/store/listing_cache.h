@@ -31,6 +31,7 @@ class ListingCache {
 public:
     static constexpr std::size_t kSlots = 128;
     static constexpr std::size_t kGrowthStep = 32000;
+    static constexpr std::size_t kHandedOutKept = 16;
 
     // The task's slot, or -1.
     int findCacheSlot(const HostIdentity& task) const;
@@ -76,7 +77,10 @@ private:
     struct Slot {
         HostIdentity task{};
         bool needsReconcile = false;
-        Scan pending;                    // where the next file still to hand out is looked for
+        Scan pending; // where the next file still to hand out is looked for
+        // Where the files handed out last are listed, the latest last: several links of the task
+        // finish them in any order, and each is marked done without a walk from the start.
+        std::vector<Scan> handedOut;
         std::vector<std::uint8_t> bytes; // the used bytes; capacity() is the allocated room
         std::size_t capacity = 0;        // always a multiple of kGrowthStep
         std::int64_t refreshed = 0;
