@@ -17,6 +17,10 @@ bool FileLink::onBlockMapFrame(std::uint8_t sub, ByteSpan frame)
     if (sub == kSubMapAnswer) {
         if (role_ != LinkRole::Requester)
             return false;
+        // The answer to a map sent along with a folder's file request that this side gave up
+        // before fetching: in order, it comes before anything about the next file.
+        if (dirMode_ && phase_ == LinkPhase::Requesting)
+            return true;
         onSharerMap(frame);
     }
     return true;
@@ -24,8 +28,12 @@ bool FileLink::onBlockMapFrame(std::uint8_t sub, ByteSpan frame)
 
 bool FileLink::answerBlockMap(ByteSpan frame)
 {
-    if (role_ != LinkRole::Sharer || !stream_.entry())
+    if (role_ != LinkRole::Sharer)
         return false;
+    // A map sent along with a request that was refused, or answered with the whole file, finds
+    // no file open: it asks nothing.
+    if (!stream_.entry())
+        return phase_ == LinkPhase::Serving;
     auto lacking = parseBlockMap(frame.subspan(FrameHeader::kSize), MapInput::CutAtCapacity);
     if (!lacking)
         return false;

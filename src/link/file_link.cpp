@@ -109,6 +109,7 @@ void FileLink::resetLink()
     requests_.reset();
     dirMode_ = false;
     joinsFolder_ = false;
+    mapSentWithRequest_ = false;
     remoteRoot_.clear();
     localRoot_.clear();
     folderEntriesListed_ = 0;

@@ -196,6 +196,8 @@ private:
     // Folder task (requester): set once the sharer accepted the walk; the task's folders.
     bool dirMode_ = false;
     bool joinsFolder_ = false;
+    // The own map went out along with the file request, before the sharer described the file.
+    bool mapSentWithRequest_ = false;
     std::string remoteRoot_;
     std::string localRoot_;
     // The entries of the folder being listed received so far, and its first one: a large folder

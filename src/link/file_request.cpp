@@ -148,7 +148,7 @@ bool FileLink::onFileAccepted(ByteSpan payload)
     request_.info = info;
     phase_ = LinkPhase::Fetching;
     unsavedBytes_ = 0;
-    if (reportAndContinue(kReportFileOpened.withText(request_.localPath)))
+    if (reportAndContinue(kReportFileOpened.withText(request_.localPath)) && !mapSentWithRequest_)
         sendMap();
     return true;
 }

@@ -286,7 +286,14 @@ void FileLink::fetchNextFile()
         return;
     }
     phase_ = LinkPhase::Requesting;
+    const auto conversation = conversation_;
     sendRequestRecord(kFrameFile, kSubFileRequest);
+    // A listed file too large to come whole with its description gets this side's map (nothing
+    // held yet, as far as the sharer needs to know) sent along: the sharer answers in order, so
+    // its map answer follows the description a round trip sooner.
+    mapSentWithRequest_ = request_.info.size >= kBlockSize && conversation == conversation_;
+    if (mapSentWithRequest_)
+        sendMapFrame(BlockMap{}, kFrameBlockMap, kSubMapRequest, 0);
 }
 
 } // namespace vandry

@@ -438,6 +438,51 @@ TEST_F(FolderDownloadTest, TheWholeTreeArrivesOnceAndFilesAlreadyHereAreNotFetch
     EXPECT_EQ(readFile(local("album/cd1/c.bin")), pattern(0, 5000));
 }
 
+// Each file request goes out with the requester's map behind it; a file gone from the share
+// after the walk is refused, and the sharer lets the map that came along pass, so the link goes
+// on with the next files.
+TEST_F(FolderDownloadTest, MapsGoAlongWithRequestsAndAFileGoneSinceTheWalkEndsOnlyThatFile)
+{
+    constexpr int kFiles = 40;
+    for (int i = 0; i < kFiles; ++i)
+        shared(*sharer, "album/f" + std::to_string(i), 3000 + i);
+    downloadFolder("\\album\\", local("album/"));
+    ASSERT_TRUE(network.pump([&] {
+        int total = 0;
+        requester->listings.progress(task, nullptr, &total);
+        return total == kFiles;
+    }));
+    // The walking link asks for the first listed file first.
+    std::string gone;
+    forEachListingRecord(requester->listings.buffer(task), [&](std::size_t, const ListingRecord& record) {
+        gone = record.isHeader() ? gone : record.name;
+        return gone.empty();
+    });
+    std::filesystem::remove(sharer->links.roots().shareRoot + "/album/" + gone);
+    ASSERT_TRUE(network.pump());
+
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        if (name != gone) {
+            EXPECT_EQ(readFile(local("album/" + name)), pattern(0, 3000 + i)) << name;
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(local("album/" + gone)));
+    const auto perLink = filesAskedPerLink(0);
+    ASSERT_FALSE(perLink.empty());
+    ASSERT_FALSE(perLink[0].empty());
+    EXPECT_EQ(perLink[0].front(), "\\album\\" + gone);
+    EXPECT_GT(perLink[0].size(), 1u);
+    for (const auto& sent : network.sentFrom(kRequesterAddress)) {
+        const auto frames = parseFrames(sent);
+        for (std::size_t i = 0; i < frames.size(); ++i)
+            if (frames[i].header.type == 'B' && frames[i].header.sub == 0) {
+                ASSERT_LT(i + 1, frames.size());
+                EXPECT_TRUE(frames[i + 1].header.type == 'D' && frames[i + 1].header.sub == 0);
+            }
+    }
+}
+
 TEST_F(FolderDownloadTest, NamesThatCannotBeLocalAreRefusedAndReportedAndTheRestArrives)
 {
     shared(*sharer, "album/good.bin", 3000);
