@@ -223,6 +223,11 @@ void FileLink::endRange()
 
 void FileLink::sendMap()
 {
+    // The sharer has the next file open: a map now would ask about that one.
+    if (askedAhead_) {
+        failLink(kReportPeerReadFailed);
+        return;
+    }
     const StreamEntry* entry = stream_.entry();
     sendMapFrame(entry ? entry->map : BlockMap{}, kFrameBlockMap, kSubMapRequest, 0);
 }
@@ -232,6 +237,11 @@ void FileLink::sendMap()
 void FileLink::fillRequestWindow()
 {
     FetchRange& range = stream_.range();
+    // Blocks asked for again after a short answer would come from the next file.
+    if (askedAhead_ && range.requested < range.end) {
+        failLink(kReportPeerReadFailed);
+        return;
+    }
     while (range.requested < range.end && requests_.hasRoom()) {
         const std::uint32_t block = range.requested;
         const auto count = static_cast<std::uint8_t>(std::min<std::uint32_t>(range.end - block, kMaxBlocksPerRequest));
@@ -241,6 +251,8 @@ void FileLink::fillRequestWindow()
             return; // the send failed and ended the conversation
         requests_.sent(block, count, env_.transports.clock.tickMs());
         range.requested = block + count;
+        if (range.requested == range.end)
+            askAheadForNextFile();
     }
 }
 

@@ -110,6 +110,7 @@ void FileLink::resetLink()
     dirMode_ = false;
     joinsFolder_ = false;
     mapSentWithRequest_ = false;
+    askedAhead_.reset();
     remoteRoot_.clear();
     localRoot_.clear();
     folderEntriesListed_ = 0;

@@ -6,7 +6,8 @@
 // ('A' 0), and on the acknowledgement ('A' 5) asks for its file ('B' 0) or, for a folder task,
 // walks the sharer's folder tree first ('C', folder_negotiation.cpp) and then asks for each
 // listed file in turn on the same link, while a few further links to the same sharer fetch other
-// listed files beside it (small files cost round trips, not bytes). The sharer confines the
+// listed files beside it (small files cost round trips, not bytes). Once every block a file
+// lacks has been asked for, the next file is asked for behind them. The sharer confines the
 // path to its share root and answers with the file's description ('B' 1) or, for a file below
 // 1024 bytes, the whole file ('B' 3). Then the requester sends its block map ('D' 0), the sharer
 // answers with what it offers ('D' 1), the requester's scheduler picks a range and fetches it
@@ -113,6 +114,11 @@ private:
     // when none is left.
     void onFolderFileEnd(bool success);
     void fetchNextFile();
+    // Picks the next listed file no link has taken yet into `record` and asks for it; false when
+    // none is left.
+    bool askForListedFile(TaskRecord& record);
+    // Asks for the next file while this one's last blocks are on their way.
+    void askAheadForNextFile();
     void openFolderFileLinks();
     bool handleFrame(std::uint8_t type, std::uint8_t sub, MutableByteSpan frame);
 
@@ -148,9 +154,9 @@ private:
     bool onFolderListing(ByteSpan payload);
     void sendFolderText(std::uint8_t sub, const std::string& text);
     void sendRequestRecord(std::uint8_t type, std::uint8_t sub);
+    void sendRequestRecord(const TaskRecord& record, std::uint8_t type, std::uint8_t sub);
     bool reportRefusedNames(ByteSpan listing);
     bool reportRefusedName(std::string_view name);
-    bool skipFileAlreadyHere(const FileInfoBlock& info);
 
     // Block exchange (block_exchange_link.cpp).
     bool onBlockMapFrame(std::uint8_t sub, ByteSpan frame);
@@ -198,6 +204,10 @@ private:
     bool joinsFolder_ = false;
     // The own map went out along with the file request, before the sharer described the file.
     bool mapSentWithRequest_ = false;
+    // The file asked for while the current one's last blocks are on their way: the sharer answers
+    // in order, so its description follows them. Nothing more may be asked about the current
+    // file then, since the sharer has moved on.
+    std::optional<TaskRecord> askedAhead_;
     std::string remoteRoot_;
     std::string localRoot_;
     // The entries of the folder being listed received so far, and its first one: a large folder

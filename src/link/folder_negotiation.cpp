@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <utility>
 
 #include "common/text.h"
 #include "discovery/request_server.h"
@@ -75,7 +76,12 @@ void FileLink::sendFolderText(std::uint8_t sub, const std::string& text)
 
 void FileLink::sendRequestRecord(std::uint8_t type, std::uint8_t sub)
 {
-    const auto record = encodeTaskRecord(request_);
+    sendRequestRecord(request_, type, sub);
+}
+
+void FileLink::sendRequestRecord(const TaskRecord& request, std::uint8_t type, std::uint8_t sub)
+{
+    const auto record = encodeTaskRecord(request);
     std::copy(record.begin(), record.end(), sendPayload().begin());
     sendFrame(record.size(), type, sub);
 }
@@ -279,21 +285,47 @@ void FileLink::openFolderFileLinks()
 
 void FileLink::fetchNextFile()
 {
-    ListingCache& listings = *env_.folders.listings;
-    setListingSkip(request_, 0);
-    if (!listings.nextFile(taskId_, request_, localRoot_, remoteRoot_, true, true)) {
+    phase_ = LinkPhase::Requesting;
+    const auto conversation = conversation_;
+    if (askedAhead_) {
+        request_ = *std::exchange(askedAhead_, std::nullopt);
+    } else if (!askForListedFile(request_)) {
         resetLink();
         return;
     }
-    phase_ = LinkPhase::Requesting;
+    mapSentWithRequest_ = request_.info.size >= kBlockSize && conversation == conversation_;
+}
+
+bool FileLink::askForListedFile(TaskRecord& record)
+{
+    setListingSkip(record, 0);
+    if (!env_.folders.listings->nextFile(taskId_, record, localRoot_, remoteRoot_, true, true))
+        return false;
     const auto conversation = conversation_;
-    sendRequestRecord(kFrameFile, kSubFileRequest);
+    sendRequestRecord(record, kFrameFile, kSubFileRequest);
     // A listed file too large to come whole with its description gets this side's map (nothing
     // held yet, as far as the sharer needs to know) sent along: the sharer answers in order, so
     // its map answer follows the description a round trip sooner.
-    mapSentWithRequest_ = request_.info.size >= kBlockSize && conversation == conversation_;
-    if (mapSentWithRequest_)
+    if (record.info.size >= kBlockSize && conversation == conversation_)
         sendMapFrame(BlockMap{}, kFrameBlockMap, kSubMapRequest, 0);
+    return true;
+}
+
+// Once the current file's requests reach its last lacking block, asking for the next one costs
+// no round trip of its own.
+void FileLink::askAheadForNextFile()
+{
+    const StreamEntry* entry = stream_.entry();
+    const FetchRange& range = stream_.range();
+    if (!dirMode_ || askedAhead_ || !entry || range.requested < range.end)
+        return;
+    BlockMap once = entry->map;
+    if (!once.addRange(range.start, range.end) || !once.isWhole(entry->info.blockCount))
+        return;
+    TaskRecord next = request_;
+    const auto conversation = conversation_;
+    if (askForListedFile(next) && conversation == conversation_)
+        askedAhead_ = std::move(next);
 }
 
 } // namespace vandry

@@ -483,6 +483,35 @@ TEST_F(FolderDownloadTest, MapsGoAlongWithRequestsAndAFileGoneSinceTheWalkEndsOn
     }
 }
 
+// Once a file's last blocks are asked for, the next file is asked for behind them, before they
+// arrive: each small file of a folder costs one round trip.
+TEST_F(FolderDownloadTest, TheNextFileIsAskedForBeforeTheLastBlocksOfTheCurrentOneArrive)
+{
+    constexpr int kFiles = 40;
+    for (int i = 0; i < kFiles; ++i)
+        shared(*sharer, "album/f" + std::to_string(i), 3000 + i);
+    downloadFolder("\\album\\", local("album/"));
+    // Stopped as soon as the first block request has gone out, its answer still on the way.
+    ASSERT_TRUE(network.pump([&] { return sentFrame(network, kRequesterAddress, 'E', 0); }));
+    bool askedAhead = false;
+    for (const auto& sent : network.sentFrom(kRequesterAddress)) {
+        const auto frames = parseFrames(sent);
+        const auto isFrame = [](std::uint8_t type, std::uint8_t sub) {
+            return [=](const auto& frame) { return frame.header.type == type && frame.header.sub == sub; };
+        };
+        const auto blockRequest = std::ranges::find_if(frames, isFrame('E', 0));
+        askedAhead = askedAhead || std::any_of(blockRequest, frames.end(), isFrame('B', 0));
+    }
+    EXPECT_TRUE(askedAhead);
+
+    ASSERT_TRUE(network.pump());
+    for (int i = 0; i < kFiles; ++i)
+        EXPECT_EQ(readFile(local("album/f" + std::to_string(i))), pattern(0, 3000 + i)) << i;
+    const auto asked = filesAskedFor(0);
+    EXPECT_EQ(asked.size(), static_cast<std::size_t>(kFiles));
+    EXPECT_EQ(std::set<std::string>(asked.begin(), asked.end()).size(), asked.size());
+}
+
 TEST_F(FolderDownloadTest, NamesThatCannotBeLocalAreRefusedAndReportedAndTheRestArrives)
 {
     shared(*sharer, "album/good.bin", 3000);
