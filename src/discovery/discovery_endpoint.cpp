@@ -66,8 +66,8 @@ void DiscoveryEndpoint::announce(std::uint8_t form)
     if (best < 0)
         return;
     if (const auto server = serverEndpoint(static_cast<std::size_t>(best)))
-        sender_.send(controlHeader(ControlType::Announce, form), encodeHostRecord(context_.table.local().host),
-                     *server);
+        sender_.send(controlHeader(ControlType::Announce, listedByServer_ ? form : kAnnounceFullForm),
+                     encodeHostRecord(context_.table.local().host), *server);
 }
 
 void DiscoveryEndpoint::probeServer(std::size_t index)

@@ -73,7 +73,9 @@ public:
     // host that refuses it still runs. False when no port could be bound.
     bool open(std::uint16_t port = kDefaultPort, std::uint16_t lastPort = 0);
 
-    // Type 1 with this copy's record to the best server; nothing while no server is known.
+    // Type 1 with this copy's record to the best server; nothing while no server is known. Until
+    // a server's list has arrived, every announce asks for the full list: a server sends a copy it
+    // has listed only what changed since, so a lost first list would leave the table empty.
     void announce(std::uint8_t form);
     // Type 0 to server `index`. Safe from any thread (the server probe calls it).
     void probeServer(std::size_t index);
@@ -146,6 +148,7 @@ private:
     PunchSchedule punch_;
     RelayFallback relayFallback_;
     RelayedPeers* relayedPeers_ = nullptr;
+    bool listedByServer_ = false;
     // The probe thread's copy of this copy's identity; the table itself belongs to the main thread.
     mutable std::mutex identityMutex_;
     HostIdentity probeIdentity_{};

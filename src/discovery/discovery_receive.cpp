@@ -135,8 +135,10 @@ bool DiscoveryEndpoint::mergeRecords(std::uint16_t slotHint, ByteSpan payload, R
     if (!records || (from == RecordSource::Peer && records->size() > 1))
         return false;
     context_.table.merge(*records, slotHint, from);
-    if (from == RecordSource::Server)
+    if (from == RecordSource::Server) {
+        listedByServer_ = true;
         context_.listener.serverRecordsArrived();
+    }
     return true;
 }
 

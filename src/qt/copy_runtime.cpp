@@ -97,8 +97,15 @@ bool CopyRuntime::run()
     // Tasks that were running start again once the copy is up.
     taskHistory_.load([this](const HostIdentity& task) {
         postToMainThread([this, task] {
-            if (const auto row = windowModel_.tasks().findRow(task))
-                commands_.resumeTask(*row);
+            const auto row = windowModel_.tasks().findRow(task);
+            if (!row)
+                return;
+            // A user's resume shows "0%" until the transfer reports; after a restart the
+            // progress just read from disk stays shown meanwhile.
+            const std::string progress = windowModel_.tasks().rows()[*row][kTaskProgress];
+            commands_.resumeTask(*row);
+            if (const auto still = windowModel_.tasks().findRow(task))
+                windowModel_.tasks().setProgressText(*still, progress);
         });
     });
     shareWatcher_ = std::make_unique<ShareWatcher>([this] { rebuildShareIndex(); },

@@ -43,6 +43,7 @@ bool UdtTransport::connect(std::uint8_t index, const NeighbourRecord& callee)
 
 bool UdtTransport::startCall(std::uint8_t index, const NeighbourRecord& callee)
 {
+    callees_[index] = callee;
     HandshakeRecord record = recordOf(context_.neighbours.local().host);
     record.setKey(callee.host.identity);
     const auto chosen = directPath(callee);
@@ -84,7 +85,8 @@ bool UdtTransport::startCall(std::uint8_t index, const NeighbourRecord& callee)
     return callThroughRelay(index, callee, record, server) || sent;
 }
 
-// The worker found a call unanswered: call again with what the neighbour table knows now.
+// The worker found a call unanswered: call again with what the neighbour table knows now, or
+// with the record the call began with while the table does not list the callee.
 void UdtTransport::repeatCall(std::uint8_t index, std::uint64_t generation)
 {
     HostIdentity callee;
@@ -97,6 +99,8 @@ void UdtTransport::repeatCall(std::uint8_t index, std::uint64_t generation)
     const auto found = context_.neighbours.find(callee, false);
     if (found)
         startCall(index, context_.neighbours.at(*found));
+    else if (callees_[index].host.identity == callee)
+        startCall(index, NeighbourRecord(callees_[index]));
 }
 
 // A third party introduces the caller to the callee, with the address it saw the caller at.

@@ -180,6 +180,9 @@ private:
     std::array<bool, kConnections> deliverAgain_{};
     RelayedPeers* relayedPeers_ = nullptr;
     RelayFallback callFallback_; // main thread
+    // Main thread: whom each slot's call is for, as last called. A copy that has just started may
+    // call a neighbour its table does not list yet, from the record a task kept.
+    std::array<NeighbourRecord, kConnections> callees_{};
 };
 
 } // namespace vandry

@@ -53,9 +53,19 @@ TEST_F(SendTest, AnnounceGoesToTheBestServerOnly)
     makeBest(1);
     deliver(header(2, 0, 0x4242), encodeHostRecord(hostRecord(1)));
     socket->takeSent();
+    // The server's list has not come yet: a plain announce asks for it too, since the one asked
+    // for first may have been lost.
+    endpoint->announce(0);
+    auto sent = socket->takeSent();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].header().subType, 1);
+
+    const Endpoint best{0x0A000002, 3001};
+    deliver(header(2, 0, 0x4242), encodeHostRecord(hostRecord(2)), best);
+    socket->takeSent();
     endpoint->announce(0);
     endpoint->announce(1);
-    const auto sent = socket->takeSent();
+    sent = socket->takeSent();
     ASSERT_EQ(sent.size(), 2u);
     for (std::uint8_t form = 0; form < 2; ++form) {
         EXPECT_EQ(sent[form].destination, (Endpoint{0x0A000002, 3001}));

@@ -83,6 +83,8 @@ kill -9 "${pids[bob]}"
 wait "${pids[bob]}" 2>/dev/null || true
 start_copy bob
 start=$SECONDS
-wait_for 400 finished bob again.bin || fail "again.bin did not finish after the requester's crash"
+# What bob's task and its links were doing, for a failure's report.
+task_state() { task_line bob "$1"; ctl bob properties "$(task_line bob "$1" | awk '{print $1}')" 2>&1 | head -20; }
+wait_for 400 finished bob again.bin || fail "again.bin did not finish after the requester's crash: $(task_state again.bin)"
 cmp -s "$work/alice/share/again.bin" "$work/bob/downloads/again.bin" || fail "again.bin differs after the crash"
 echo "after SIGKILL of the requester the download resumed and finished byte-identical in $((SECONDS - start)) s$(relayed_so_far)"

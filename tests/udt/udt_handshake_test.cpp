@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "udt_test_network.h"
 
 namespace vandry::testing {
@@ -200,6 +202,24 @@ TEST_F(UdtHandshakeTest, RepeatedConfirmKeepsTheSlotAndItsTag)
     net.run();
     EXPECT_EQ(a.transport->view(kLink).tag, b.transport->view(b.links.opened[0]).tag);
     EXPECT_EQ(a.links.connects.size(), 1u);
+}
+
+// A copy that has just started may call a neighbour from the record a task kept, before its
+// table lists it: unanswered, that call is repeated all the same.
+TEST_F(UdtHandshakeTest, ACallForANeighbourTheTableDoesNotListYetIsRepeated)
+{
+    NeighbourRecord kept;
+    kept.host = b.neighbours.local().host;
+    bool dropped = false;
+    net.drop = [&](const WirePacket& p) {
+        return p.parsed().header.type == UdtType::UDT_CALL && !std::exchange(dropped, true);
+    };
+    ASSERT_TRUE(a.transport->connect(kLink, kept));
+    net.run();
+    EXPECT_EQ(a.transport->view(kLink).state, UdtState::Calling);
+    net.tick();
+    net.run();
+    EXPECT_EQ(a.transport->view(kLink).state, UdtState::Established);
 }
 
 TEST_F(UdtHandshakeTest, UnansweredStepsAreRepeatedAndTheCallExpires)
