@@ -268,8 +268,6 @@ void FileLink::onFolderFileEnd(bool success)
 // They take the same transport, since that is the one known to reach the sharer.
 void FileLink::openFolderFileLinks()
 {
-    int open = 0;
-    env_.roster.forEachLink([&](FileLink& link) { open += link.inUse() && link.taskId() == taskId_ ? 1 : 0; });
     LinkRequest further;
     further.peer = peer_;
     further.request.directory = 1;
@@ -279,7 +277,7 @@ void FileLink::openFolderFileLinks()
     further.localFile = localRoot_;
     further.viaDatagram = transport() == LinkTransport::Datagram;
     further.joinsFolder = true;
-    for (; open < kFolderFileLinks; ++open)
+    for (int open = env_.roster.countTaskLinks(taskId_); open < kFolderFileLinks; ++open)
         env_.roster.openLink(further);
 }
 

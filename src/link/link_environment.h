@@ -45,6 +45,8 @@ public:
     virtual void forEachLink(const std::function<void(FileLink&)>& visit) = 0;
     // Starts a transfer on a free link; nothing happens when none is free.
     virtual void openLink(const LinkRequest& request) = 0;
+    // Links in use working for `task`.
+    virtual int countTaskLinks(const HostIdentity& task) const = 0;
 };
 
 struct LinkEnvironment {

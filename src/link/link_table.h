@@ -82,7 +82,7 @@ public:
     // A free link for an incoming datagram-transport connection, waiting for the hello.
     std::optional<LinkIndex> openIncomingDatagramLink();
     // Links in use working for `task`.
-    int countTaskLinks(const HostIdentity& task) const;
+    int countTaskLinks(const HostIdentity& task) const override;
     // At least two links in use write the file of `digest` and fetch it from `peer`.
     bool hasDuplicateSourceLink(const FileDigest& digest, const HostIdentity& peer) const;
     // Resets the links of a task and those on its file (`entry`, or the one the task writes);
