@@ -2,6 +2,7 @@
 // scheduler and block writes on the requester's.
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "link/block_exchange.h"
@@ -53,8 +54,10 @@ void FileLink::onSharerMap(ByteSpan frame)
         return;
     }
     // Answers to requests still in flight (there are none unless the sharer sent a map unasked)
-    // belong to the range being replaced.
-    requests_.markStale();
+    // belong to the range being replaced, unless they asked for this file's blocks ahead.
+    const std::uint32_t askedWithRequest = std::exchange(blocksAskedWithRequest_, 0);
+    if (askedWithRequest == 0)
+        requests_.markStale(requestsAskedAhead());
     const auto header = parseFrameHeader(frame);
     requests_.setSharerAnswersInOrder(header && (header->reserved & kFlagAnswersInOrder) != 0);
     std::vector<ScheduledLink> others;
@@ -66,6 +69,17 @@ void FileLink::onSharerMap(ByteSpan frame)
         scheduleSegment({&stream_, peer_.identity(), index()}, others, frame.subspan(FrameHeader::kSize));
     if (!outcome.logText.empty())
         env_.log.append(outcome.logText);
+    if (askedWithRequest != 0) {
+        // The blocks asked for ahead must be exactly the range the file needs from this sharer.
+        FetchRange& range = stream_.range();
+        if (outcome.result != ScheduleResult::Fetch || range.start != 0 || range.end != askedWithRequest) {
+            failLink(kReportPeerReadFailed);
+            return;
+        }
+        range.requested = askedWithRequest;
+        fillRequestWindow();
+        return;
+    }
     switch (outcome.result) {
     case ScheduleResult::Fetch:
         stream_.range().requested = stream_.range().position;
@@ -88,7 +102,8 @@ bool FileLink::onBlocksFrame(std::uint8_t sub, ByteSpan frame)
     if (sub == kSubBlockRequest)
         return answerBlockRequest(frame);
     if (sub == kSubBlockData) {
-        if (role_ != LinkRole::Requester || phase_ != LinkPhase::Fetching)
+        // Answers to what was asked about a folder file given up since still come, to be dropped.
+        if (role_ != LinkRole::Requester || (phase_ != LinkPhase::Fetching && !requests_.nextAnswerIsStale()))
             return false;
         onBlockData(frame);
     }
@@ -97,8 +112,12 @@ bool FileLink::onBlocksFrame(std::uint8_t sub, ByteSpan frame)
 
 bool FileLink::answerBlockRequest(ByteSpan frame)
 {
-    if (role_ != LinkRole::Sharer || !stream_.entry())
+    if (role_ != LinkRole::Sharer)
         return false;
+    // Blocks asked for along with a file request that was refused, or answered with the whole
+    // file, find no file open: the requester expects no answer.
+    if (!stream_.entry())
+        return phase_ == LinkPhase::Serving;
     const auto request = parseFrameHeader(frame);
     if (!request)
         return false;
@@ -183,13 +202,13 @@ void FileLink::writeAnswer(const PendingRequest& request, ByteSpan data)
         }
         // A short answer leaves a gap before the requests behind it: ask again from the gap.
         if (block < request.block + request.count && block < stream_.range().requested) {
-            requests_.markStale();
+            requests_.markStale(requestsAskedAhead());
             stream_.range().requested = block;
         }
         fillRequestWindow();
         return;
     case WriteResult::RangeDone:
-        requests_.markStale();
+        requests_.markStale(requestsAskedAhead());
         unsavedBytes_ = 0;
         // The last block of the file ends the transfer here: asking the sharer's map again would
         // only cost a round trip per file, which dominates a folder of small files.
@@ -215,7 +234,7 @@ void FileLink::endWholeFile()
 // The range is over before its requests are: flush what arrived and choose anew.
 void FileLink::endRange()
 {
-    requests_.markStale();
+    requests_.markStale(requestsAskedAhead());
     stream_.flushRange();
     unsavedBytes_ = 0;
     sendMap();
@@ -224,7 +243,7 @@ void FileLink::endRange()
 void FileLink::sendMap()
 {
     // The sharer has the next file open: a map now would ask about that one.
-    if (askedAhead_) {
+    if (!askedAhead_.empty()) {
         failLink(kReportPeerReadFailed);
         return;
     }
@@ -238,7 +257,7 @@ void FileLink::fillRequestWindow()
 {
     FetchRange& range = stream_.range();
     // Blocks asked for again after a short answer would come from the next file.
-    if (askedAhead_ && range.requested < range.end) {
+    if (!askedAhead_.empty() && range.requested < range.end) {
         failLink(kReportPeerReadFailed);
         return;
     }
@@ -251,9 +270,8 @@ void FileLink::fillRequestWindow()
             return; // the send failed and ended the conversation
         requests_.sent(block, count, env_.transports.clock.tickMs());
         range.requested = block + count;
-        if (range.requested == range.end)
-            askAheadForNextFile();
     }
+    askAheadForNextFile();
 }
 
 // Block frames carry the session tag.

@@ -110,7 +110,9 @@ void FileLink::resetLink()
     dirMode_ = false;
     joinsFolder_ = false;
     mapSentWithRequest_ = false;
-    askedAhead_.reset();
+    askedAhead_.clear();
+    blocksAskedWithRequest_ = 0;
+    requestsDroppedOnRefusal_ = 0;
     remoteRoot_.clear();
     localRoot_.clear();
     folderEntriesListed_ = 0;

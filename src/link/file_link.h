@@ -7,15 +7,17 @@
 // walks the sharer's folder tree first ('C', folder_negotiation.cpp) and then asks for each
 // listed file in turn on the same link, while a few further links to the same sharer fetch other
 // listed files beside it (small files cost round trips, not bytes). Once every block a file
-// lacks has been asked for, the next file is asked for behind them. The sharer confines the
-// path to its share root and answers with the file's description ('B' 1) or, for a file below
-// 1024 bytes, the whole file ('B' 3). Then the requester sends its block map ('D' 0), the sharer
-// answers with what it offers ('D' 1), the requester's scheduler picks a range and fetches it
-// up to 63 blocks at a time ('E' 0 / 'E' 1), and maps are exchanged again after each range until
-// nothing is left. A sharer that flags its map answer as answering in order gets as many requests
-// in flight as the path carries (RequestWindow); any other gets one at a time. The sharer answers
-// in order and holds an answer back, and the requests behind it, while the copy's upload limit is
-// used up. An error report ('I') ends the transfer on the receiving side.
+// lacks has been asked for, the next files are asked for behind them, a small new one with its
+// blocks along (the listing gave its size), so that the link never waits between files. The
+// sharer confines the path to its share root and answers with the file's description ('B' 1) or,
+// for a file below 1024 bytes, the whole file ('B' 3). Then the requester sends its block map
+// ('D' 0), the sharer answers with what it offers ('D' 1), the requester's scheduler picks a
+// range and fetches it up to 63 blocks at a time ('E' 0 / 'E' 1), and maps are exchanged again
+// after each range until nothing is left. A sharer that flags its map answer as answering in
+// order gets as many requests in flight as the path carries (RequestWindow); any other gets one
+// at a time. The sharer answers in order and holds an answer back, and the requests behind it,
+// while the copy's upload limit is used up. An error report ('I') ends the transfer on the
+// receiving side.
 //
 // Every milestone and failure becomes a report (markTrxferException): a TransferEvent that is
 // written to the event log and, from class 0x10 up, handed to the TransferEventSink.
@@ -25,6 +27,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,6 +76,8 @@ public:
     void startLink(const LinkRequest& request);
     // Links a folder task fetches its files on at once, the one that walked included.
     static constexpr int kFolderFileLinks = 8;
+    // Files a folder link asks for ahead of the one it is fetching, at most.
+    static constexpr std::size_t kFilesAskedAhead = 16;
 
     // Sharer: a TCP connection the listener accepted for this link; the peer speaks first.
     void acceptConnection(std::unique_ptr<StreamSocket> connection);
@@ -117,8 +122,11 @@ private:
     // Picks the next listed file no link has taken yet into `record` and asks for it; false when
     // none is left.
     bool askForListedFile(TaskRecord& record);
-    // Asks for the next file while this one's last blocks are on their way.
+    // Asks for the next files while this one's last blocks are on their way.
     void askAheadForNextFile();
+    // A small file not here yet, whose blocks can be asked for before the sharer describes it.
+    bool canAskBlocksAhead(const TaskRecord& record) const;
+    std::size_t requestsAskedAhead() const;
     void openFolderFileLinks();
     bool handleFrame(std::uint8_t type, std::uint8_t sub, MutableByteSpan frame);
 
@@ -204,10 +212,20 @@ private:
     bool joinsFolder_ = false;
     // The own map went out along with the file request, before the sharer described the file.
     bool mapSentWithRequest_ = false;
-    // The file asked for while the current one's last blocks are on their way: the sharer answers
-    // in order, so its description follows them. Nothing more may be asked about the current
-    // file then, since the sharer has moved on.
-    std::optional<TaskRecord> askedAhead_;
+    // The files asked for while the current one's last blocks are on their way: the sharer
+    // answers in order, so their descriptions follow them. Nothing more may be asked about the
+    // current file then, since the sharer has moved on. Only the last one may lack its block
+    // requests: the next file's would reach the sharer before them.
+    struct AskedFile {
+        TaskRecord record;
+        std::uint32_t blocks = 0; // asked for along with the request: [0, blocks)
+        std::size_t requests = 0; // the block requests that asked for them
+    };
+    std::deque<AskedFile> askedAhead_;
+    // The current file's blocks asked for along with its request, until the sharer's map answer;
+    // and those requests, which a sharer that refuses the file, or sends it whole, drops.
+    std::uint32_t blocksAskedWithRequest_ = 0;
+    std::size_t requestsDroppedOnRefusal_ = 0;
     std::string remoteRoot_;
     std::string localRoot_;
     // The entries of the folder being listed received so far, and its first one: a large folder

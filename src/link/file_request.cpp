@@ -130,6 +130,8 @@ bool FileLink::onFileAccepted(ByteSpan payload)
     const auto answer = parseTaskRecord(in);
     if (!answer)
         return false;
+    // The sharer has the file open: whatever was asked about it ahead gets its answers.
+    requestsDroppedOnRefusal_ = 0;
     // Only the description comes from the sharer; where the file goes is this side's own choice.
     const auto target = resolveDownloadFile(request_.localPath);
     if (!target.ok()) {

@@ -5,7 +5,9 @@
 // the same link.
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
+#include <sys/stat.h>
 #include <utility>
 
 #include "common/text.h"
@@ -254,6 +256,11 @@ bool FileLink::reportRefusedNames(ByteSpan listing)
 void FileLink::onFolderFileEnd(bool success)
 {
     source_ = {};
+    // What was asked about a file the sharer never opened gets no answer; what was asked about
+    // one it did open still comes, and is dropped.
+    requests_.forgetOldest(std::exchange(requestsDroppedOnRefusal_, 0));
+    requests_.markStale(requestsAskedAhead());
+    blocksAskedWithRequest_ = 0;
     stream_.close();
     ListingCache& listings = *env_.folders.listings;
     if (success)
@@ -285,8 +292,12 @@ void FileLink::fetchNextFile()
 {
     phase_ = LinkPhase::Requesting;
     const auto conversation = conversation_;
-    if (askedAhead_) {
-        request_ = *std::exchange(askedAhead_, std::nullopt);
+    if (!askedAhead_.empty()) {
+        AskedFile next = std::move(askedAhead_.front());
+        askedAhead_.pop_front();
+        request_ = std::move(next.record);
+        blocksAskedWithRequest_ = next.blocks;
+        requestsDroppedOnRefusal_ = next.requests;
     } else if (!askForListedFile(request_)) {
         resetLink();
         return;
@@ -309,21 +320,57 @@ bool FileLink::askForListedFile(TaskRecord& record)
     return true;
 }
 
-// Once the current file's requests reach its last lacking block, asking for the next one costs
-// no round trip of its own.
+// Once the current file's requests reach its last lacking block, asking for the next ones costs
+// no round trip of their own. Small new files get their blocks asked for at once, as far as the
+// request window reaches; any other file waits for its description and ends the queue.
 void FileLink::askAheadForNextFile()
 {
     const StreamEntry* entry = stream_.entry();
     const FetchRange& range = stream_.range();
-    if (!dirMode_ || askedAhead_ || !entry || range.requested < range.end)
+    if (!dirMode_ || !entry || range.requested < range.end)
         return;
     BlockMap once = entry->map;
     if (!once.addRange(range.start, range.end) || !once.isWhole(entry->info.blockCount))
         return;
-    TaskRecord next = request_;
     const auto conversation = conversation_;
-    if (askForListedFile(next) && conversation == conversation_)
-        askedAhead_ = std::move(next);
+    while (askedAhead_.empty() ||
+           (askedAhead_.back().requests > 0 && askedAhead_.size() < kFilesAskedAhead && requests_.hasRoom())) {
+        AskedFile next{request_};
+        if (!askForListedFile(next.record) || conversation != conversation_)
+            return;
+        if (canAskBlocksAhead(next.record)) {
+            next.blocks = next.record.info.blockCount;
+            for (std::uint32_t block = 0; block < next.blocks && conversation == conversation_;
+                 block += kMaxBlocksPerRequest) {
+                const auto count =
+                    static_cast<std::uint8_t>(std::min<std::uint32_t>(next.blocks - block, kMaxBlocksPerRequest));
+                sendMapFrame(BlockMap{}, kFrameBlocks, kSubBlockRequest, block, count);
+                requests_.sent(block, count, env_.transports.clock.tickMs());
+                ++next.requests;
+            }
+            if (conversation != conversation_)
+                return;
+        }
+        askedAhead_.push_back(std::move(next));
+    }
+}
+
+bool FileLink::canAskBlocksAhead(const TaskRecord& record) const
+{
+    if (!requests_.sharerAnswersInOrder() || record.info.size < kBlockSize || record.info.size > kStagedFileLimit ||
+        !describesBlocks(record.info))
+        return false;
+    const auto target = resolveDownloadFile(record.localPath);
+    struct stat st {};
+    return target.ok() && ::lstat(target.path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+std::size_t FileLink::requestsAskedAhead() const
+{
+    std::size_t requests = 0;
+    for (const auto& file : askedAhead_)
+        requests += file.requests;
+    return requests;
 }
 
 } // namespace vandry

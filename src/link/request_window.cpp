@@ -42,10 +42,19 @@ std::optional<PendingRequest> RequestWindow::answered(std::size_t bytes, std::ui
     return oldest;
 }
 
-void RequestWindow::markStale()
+void RequestWindow::markStale(std::size_t keepNewest)
 {
-    for (auto& request : pending_)
-        request.stale = true;
+    const std::size_t marked = pending_.size() - std::min(keepNewest, pending_.size());
+    for (std::size_t i = 0; i < marked; ++i)
+        pending_[i].stale = true;
+}
+
+void RequestWindow::forgetOldest(std::size_t count)
+{
+    for (; count > 0 && !pending_.empty(); --count) {
+        bytesInFlight_ -= std::size_t{pending_.front().count} * kBlockSize;
+        pending_.pop_front();
+    }
 }
 
 void RequestWindow::updateLimit(std::uint32_t nowMs)

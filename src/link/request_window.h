@@ -12,7 +12,8 @@
 // it answers in order gets one request at a time.
 //
 // Requests made for a range that has ended (its end reached, or cut by another link) are marked
-// stale: their answers still arrive, in order, and are dropped.
+// stale: their answers still arrive, in order, and are dropped. In a folder download the newest
+// requests may belong to files asked for ahead of the current one: they are kept out of that.
 
 #include <cstddef>
 #include <cstdint>
@@ -45,8 +46,13 @@ public:
     void sent(std::uint32_t block, std::uint8_t count, std::uint32_t nowMs);
     // The oldest request, which an answer of `bytes` has just met; nothing when none is in flight.
     std::optional<PendingRequest> answered(std::size_t bytes, std::uint32_t nowMs);
-    // Answers to what is in flight now will be dropped.
-    void markStale();
+    // Answers to what is in flight now will be dropped, but for the newest `keepNewest` requests.
+    void markStale(std::size_t keepNewest = 0);
+    // The oldest `count` requests will never be answered: a sharer drops what was asked about a
+    // file it refused.
+    void forgetOldest(std::size_t count);
+    // Whether the next answer to come is one to drop.
+    bool nextAnswerIsStale() const { return !pending_.empty() && pending_.front().stale; }
 
     std::size_t inFlight() const { return pending_.size(); }
     std::size_t bytesInFlight() const { return bytesInFlight_; }

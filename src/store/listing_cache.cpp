@@ -42,11 +42,6 @@ std::optional<std::string> tailBelow(const std::string& header, const std::strin
     return header.substr(remoteBase.size());
 }
 
-void setMark(std::vector<std::uint8_t>& bytes, std::size_t recordOffset, std::uint8_t mark)
-{
-    bytes[recordOffset + kListingMarkOffset] = mark;
-}
-
 bool presentLocally(const ListingRecord& record, const std::string& path, ShareHashTable& hashes)
 {
     struct stat st {};
@@ -64,6 +59,14 @@ bool presentLocally(const ListingRecord& record, const std::string& path, ShareH
 }
 
 } // namespace
+
+void ListingCache::setMark(Slot& slot, std::size_t recordOffset, const ListingRecord& record, std::uint8_t mark)
+{
+    std::uint8_t& stored = slot.bytes[recordOffset + kListingMarkOffset];
+    if (slot.counts && record.isFile() && record.size != 0)
+        slot.counts->done += ((mark & kMarkDone) ? 1 : 0) - ((stored & kMarkDone) ? 1 : 0);
+    stored = mark;
+}
 
 ListingCache::Slot* ListingCache::slotOf(const HostIdentity& task)
 {
@@ -92,6 +95,7 @@ int ListingCache::append(const HostIdentity& task, ByteSpan bytes, int needsReco
         slot->task = task;
     }
     slot->needsReconcile = needsReconcile == 1;
+    slot->counts.reset();
     if (slot->bytes.size() + bytes.size() > slot->capacity) {
         slot->capacity = (slot->capacity + bytes.size() + kGrowthStep - 1) / kGrowthStep * kGrowthStep;
         slot->bytes.reserve(slot->capacity);
@@ -112,6 +116,7 @@ int ListingCache::remove(const HostIdentity& task, bool keepBuffer)
         return -1;
     if (keepBuffer) {
         slot->bytes.clear();
+        slot->counts.reset();
         slot->pending = {};
         slot->handedOut.clear();
     } else
@@ -148,7 +153,7 @@ bool ListingCache::nextFile(const HostIdentity& task, TaskRecord& record, const 
             const auto localPath = localFilePath(localBase, *tail, entry.name);
             if (!localPath)
                 return true;
-            setMark(bytes, offset, kMarkHandedOut);
+            setMark(*slot, offset, entry, kMarkHandedOut);
             if (slot->handedOut.size() == kHandedOutKept)
                 slot->handedOut.erase(slot->handedOut.begin());
             slot->handedOut.push_back({offset, folder, tail});
@@ -167,7 +172,7 @@ bool ListingCache::nextFile(const HostIdentity& task, TaskRecord& record, const 
             }
             if (!localBase.empty()) {
                 createEmptyFile(record);
-                setMark(bytes, offset, kMarkDone);
+                setMark(*slot, offset, entry, kMarkDone);
             }
             return true;
         });
@@ -196,14 +201,15 @@ bool ListingCache::markFileDone(const HostIdentity& task, const TaskRecord& reco
         return entry.isFile() && (entry.mark & kMarkHandedOut) && entry.size == record.info.size &&
                collapseDoubleSeparators(header) == folder && entry.name == fileName;
     };
-    // Usually it is one of the files handed out last.
+    // Usually it is one of the files handed out last, and among them one of the first: the links
+    // of the task finish theirs roughly in the order they took them.
     auto& bytes = slot->bytes;
-    for (auto place = slot->handedOut.rbegin(); place != slot->handedOut.rend(); ++place) {
+    for (auto place = slot->handedOut.begin(); place != slot->handedOut.end(); ++place) {
         const auto listed =
             place->offset < bytes.size() ? parseListingRecord(ByteSpan(bytes).subspan(place->offset)) : std::nullopt;
         if (listed && isTheFile(place->folder, listed->record)) {
-            setMark(bytes, place->offset, kMarkDone);
-            slot->handedOut.erase(std::next(place).base());
+            setMark(*slot, place->offset, listed->record, kMarkDone);
+            slot->handedOut.erase(place);
             return true;
         }
     }
@@ -216,7 +222,7 @@ bool ListingCache::markFileDone(const HostIdentity& task, const TaskRecord& reco
         }
         if (!isTheFile(header, entry))
             return true;
-        setMark(bytes, offset, kMarkDone);
+        setMark(*slot, offset, entry, kMarkDone);
         marked = true;
         return false;
     });
@@ -244,7 +250,7 @@ void ListingCache::reconcile(const HostIdentity& task, const std::string& localB
         if (!entry.isFile())
             return true;
         const auto path = localFilePath(localBase, tail, entry.name);
-        setMark(slot->bytes, offset, path && presentLocally(entry, *path, hashes) ? kMarkDone : 0);
+        setMark(*slot, offset, entry, path && presentLocally(entry, *path, hashes) ? kMarkDone : 0);
         return true;
     });
 }
@@ -253,13 +259,19 @@ int ListingCache::progress(const HostIdentity& task, int* doneCount, int* totalC
 {
     int total = 0, done = 0;
     if (const auto* slot = slotOf(task)) {
-        forEachListingRecord(slot->bytes, [&](std::size_t, const ListingRecord& entry) {
-            if (entry.isFile() && entry.size != 0) {
-                ++total;
-                done += (entry.mark & kMarkDone) ? 1 : 0;
-            }
-            return true;
-        });
+        if (!slot->counts) {
+            FileCounts counts;
+            forEachListingRecord(slot->bytes, [&](std::size_t, const ListingRecord& entry) {
+                if (entry.isFile() && entry.size != 0) {
+                    ++counts.total;
+                    counts.done += (entry.mark & kMarkDone) ? 1 : 0;
+                }
+                return true;
+            });
+            slot->counts = counts;
+        }
+        total = slot->counts->total;
+        done = slot->counts->done;
     }
     if (doneCount)
         *doneCount = done;

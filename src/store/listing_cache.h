@@ -23,6 +23,7 @@
 namespace vandry {
 
 class ShareHashTable;
+struct ListingRecord;
 
 // A folder task walks its sharer's folder at most once in this many seconds.
 inline constexpr std::int64_t kFolderWalkSpacingSeconds = 20;
@@ -31,7 +32,8 @@ class ListingCache {
 public:
     static constexpr std::size_t kSlots = 128;
     static constexpr std::size_t kGrowthStep = 32000;
-    static constexpr std::size_t kHandedOutKept = 16;
+    // Enough for every file the links of a task have asked for and not finished.
+    static constexpr std::size_t kHandedOutKept = 512;
 
     // The task's slot, or -1.
     int findCacheSlot(const HostIdentity& task) const;
@@ -74,6 +76,10 @@ private:
         std::string folder;
         std::optional<std::string> tail = std::string{};
     };
+    struct FileCounts {
+        int done = 0;
+        int total = 0;
+    };
     struct Slot {
         HostIdentity task{};
         bool needsReconcile = false;
@@ -84,7 +90,12 @@ private:
         std::vector<std::uint8_t> bytes; // the used bytes; capacity() is the allocated room
         std::size_t capacity = 0;        // always a multiple of kGrowthStep
         std::int64_t refreshed = 0;
+        // The non-empty files listed and done: counted on the first look after the buffer
+        // changed, and kept current as marks change, since a folder task shows it on every file.
+        mutable std::optional<FileCounts> counts;
     };
+
+    static void setMark(Slot& slot, std::size_t recordOffset, const ListingRecord& record, std::uint8_t mark);
 
     Slot* slotOf(const HostIdentity& task);
     const Slot* slotOf(const HostIdentity& task) const;

@@ -275,6 +275,31 @@ TEST(RequestWindow, StaleAnswersLeaveTheWindowButTellNothingAboutThePath)
     EXPECT_FALSE(window.answered(1024, 2));
 }
 
+// Requests asked ahead for the next files of a folder outlive the current file's range; those of
+// a file the sharer refused are never answered and leave the window at once.
+TEST(RequestWindow, TheNewestRequestsCanBeKeptFreshAndTheOldestForgotten)
+{
+    RequestWindow window;
+    window.setSharerAnswersInOrder(true);
+    for (std::uint32_t i = 0; i < 6; ++i)
+        window.sent(10 * i, 10, 0);
+    window.markStale(4);
+    EXPECT_TRUE(window.nextAnswerIsStale());
+    window.forgetOldest(1);
+    EXPECT_EQ(window.inFlight(), 5u);
+    EXPECT_EQ(window.bytesInFlight(), 5u * 10 * 1024);
+    const auto stale = window.answered(10 * 1024, 1);
+    ASSERT_TRUE(stale);
+    EXPECT_EQ(stale->block, 10u);
+    EXPECT_TRUE(stale->stale);
+    EXPECT_FALSE(window.nextAnswerIsStale());
+    window.markStale(10); // more kept than in flight: nothing is marked
+    EXPECT_FALSE(window.nextAnswerIsStale());
+    window.forgetOldest(10);
+    EXPECT_EQ(window.inFlight(), 0u);
+    EXPECT_EQ(window.bytesInFlight(), 0u);
+}
+
 TEST(RequestWindow, OneRequestAtATimeUntilTheSharerSaysItAnswersInOrder)
 {
     RequestWindow window;

@@ -207,8 +207,11 @@ TEST(ListingCache, ProgressCountsNonEmptyFiles)
     const auto more = listingOf({folder});
     listing.insert(listing.end(), more.begin(), more.end());
     cache.append(task, listing, 0);
+    // Counted now, then kept current by the marks.
+    EXPECT_EQ(cache.progress(task, &done), 0);
     TaskRecord record;
     ASSERT_TRUE(cache.nextFile(task, record, "", "\\a\\", false, true));
+    EXPECT_EQ(cache.progress(task, &done), 0);
     record.info.size = 10;
     ASSERT_TRUE(cache.markFileDone(task, record));
     EXPECT_EQ(cache.progress(task, &done), 33);
