@@ -8,6 +8,8 @@
 #include "link/block_exchange.h"
 #include "link/file_link.h"
 #include "link/segment_scheduler.h"
+#include "link/staged_file_finisher.h"
+#include "store/listing_cache.h"
 
 namespace vandry {
 
@@ -228,7 +230,36 @@ void FileLink::writeAnswer(const PendingRequest& request, ByteSpan data)
 void FileLink::endWholeFile()
 {
     const StreamEntry* entry = stream_.entry();
+    if (entry && entry->staged && dirMode_ && env_.folders.finisher) {
+        handOverStagedFile();
+        return;
+    }
     markTrxferException(entry && entry->staged ? kReportWriteFailed : kReportTransferEnded);
+}
+
+// The file counts as done, and its task hears that it ended, once it is in its place: a crash
+// before then leaves it to be fetched again.
+void FileLink::handOverStagedFile()
+{
+    auto staged = stream_.takeWholeStagedFile();
+    if (!staged) {
+        markTrxferException(kReportWriteFailed);
+        return;
+    }
+    fillEvent(kReportTransferEnded);
+    env_.folders.finisher->place(std::move(*staged),
+                                 [listings = env_.folders.listings, &events = env_.events, &log = env_.log,
+                                  &clock = env_.transports.clock, record = request_, ended = event_](bool placed) {
+                                     const LinkReport& report = placed ? kReportTransferEnded : kReportWriteFailed;
+                                     TransferEvent event = ended;
+                                     event.code = report.code;
+                                     event.text = std::string(report.text);
+                                     if (placed)
+                                         listings->markFileDone(event.taskId, record);
+                                     log.append(reportLogLine(event.linkIndex, clock.tickMs(), report.text));
+                                     events.taskEvent(event, report.type);
+                                 });
+    onFolderFileEnd(false);
 }
 
 // The range is over before its requests are: flush what arrived and choose anew.

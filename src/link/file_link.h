@@ -138,6 +138,8 @@ private:
 
     // Reports (link_event_report.cpp).
     void markTrxferException(const LinkReport& report);
+    // Fills event_ for the report without acting on it.
+    void fillEvent(const LinkReport& report);
     // Reports and tells whether the link still holds the same conversation afterwards.
     bool reportAndContinue(const LinkReport& report);
     void describeFile(EventType type);
@@ -178,6 +180,8 @@ private:
     void onBlockData(ByteSpan frame);
     void writeAnswer(const PendingRequest& request, ByteSpan data);
     void endWholeFile();
+    // Folder task: hands the whole staged file to the finisher and goes on with the next file.
+    void handOverStagedFile();
     void endRange();
     void sendMap();
     void fillRequestWindow();

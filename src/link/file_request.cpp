@@ -140,6 +140,7 @@ bool FileLink::onFileAccepted(ByteSpan payload)
     }
     ensureDirectories(target.path);
     FileInfoBlock info = answer->info;
+    stream_.setHandsOverStagedFiles(dirMode_ && env_.folders.finisher);
     errno = 0;
     const OpenResult opened = stream_.open(target.path, info, true, taskId_);
     if (opened != OpenResult::Ok) {

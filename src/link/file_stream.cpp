@@ -239,7 +239,7 @@ bool FileStream::recordProgress(StreamEntry& entry)
     if (complete && length && *length > entry.info.size && !file_.resize(entry.info.size))
         return false;
     if (entry.staged) {
-        if (!complete)
+        if (!complete || handsOverStaged_)
             return true;
         if (!file_.syncData() || std::rename(stagedPath(entry.path).c_str(), entry.path.c_str()) != 0)
             return false;
@@ -250,6 +250,20 @@ bool FileStream::recordProgress(StreamEntry& entry)
     if (!complete)
         return table_.resume().saveAfterSync(file_, recordOf(entry));
     return file_.syncData() && table_.resume().remove(entry.path);
+}
+
+std::optional<StagedFile> FileStream::takeWholeStagedFile()
+{
+    StreamEntry* entry = this->entry();
+    if (!entry || !entry->staged || !entry->map.isWhole(entry->info.blockCount))
+        return std::nullopt;
+    auto file = file_.duplicate();
+    if (!file.isOpen())
+        return std::nullopt;
+    entry->staged = false;
+    // A partial download of an earlier, larger file of that name is over.
+    table_.resume().remove(entry->path);
+    return StagedFile{std::move(file), stagedPath(entry->path), entry->path};
 }
 
 // The record gives up the blocks the trailer overwrites before the trailer is written.

@@ -29,6 +29,7 @@
 #include "common/identity.h"
 #include "link/block_map.h"
 #include "link/file_info_block.h"
+#include "link/staged_file_finisher.h"
 #include "link/stream_table.h"
 #include "store/posix_file.h"
 
@@ -97,6 +98,13 @@ public:
     // short block. Nothing is written past the file's size. Writers only.
     bool writeAt(std::uint32_t block, ByteSpan bytes);
 
+    // A folder download takes its whole staged files over (takeWholeStagedFile) to put them in
+    // their place elsewhere, instead of syncing and renaming each one here.
+    void setHandsOverStagedFiles(bool handsOver) { handsOverStaged_ = handsOver; }
+    // The staged file once whole, for the caller to put in its place; the entry then stands for
+    // the file at its place, and closing no longer drops the staged file. Nothing otherwise.
+    std::optional<StagedFile> takeWholeStagedFile();
+
     StreamMode mode() const { return mode_; }
     bool writes() const { return mode_ == StreamMode::Resume || mode_ == StreamMode::Truncate; }
     std::optional<StreamSlot> slot() const { return slot_; }
@@ -127,6 +135,7 @@ private:
     std::optional<StreamSlot> slot_;
     StreamMode mode_ = StreamMode::Null;
     FetchRange range_;
+    bool handsOverStaged_ = false;
     PosixFile file_;
     BlockMap peerMap_;
 };

@@ -24,12 +24,15 @@ class FileLink;
 class ListingCache;
 struct LinkRequest;
 class ShareHashTable;
+class StagedFileFinisher;
 
 // What folder downloads keep: the listings received for each folder task, and the digests known
-// of local files (to skip files already here). Without them a link takes no folder task.
+// of local files (to skip files already here). Without them a link takes no folder task. With a
+// finisher, whole small files are put in their place beside the links instead of by them.
 struct FolderTaskTables {
     ListingCache* listings = nullptr;
     ShareHashTable* hashes = nullptr;
+    StagedFileFinisher* finisher = nullptr;
 };
 
 // The share root is what peers may read: a full local path; empty refuses everything. Where a

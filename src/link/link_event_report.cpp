@@ -10,6 +10,15 @@ namespace vandry {
 
 void FileLink::markTrxferException(const LinkReport& report)
 {
+    fillEvent(report);
+    act(reportAction(report.code));
+    env_.log.append(reportLogLine(static_cast<unsigned>(index()), env_.transports.clock.tickMs(), report.text));
+    if (reportShown(report.code))
+        env_.events.taskEvent(event_, report.type);
+}
+
+void FileLink::fillEvent(const LinkReport& report)
+{
     event_.code = report.code;
     event_.linkIndex = static_cast<std::uint8_t>(index());
     event_.taskId = taskId_;
@@ -20,10 +29,6 @@ void FileLink::markTrxferException(const LinkReport& report)
     event_.source = {};
     if (reportDescribesFile(report.code))
         describeFile(report.type);
-    act(reportAction(report.code));
-    env_.log.append(reportLogLine(static_cast<unsigned>(index()), env_.transports.clock.tickMs(), report.text));
-    if (reportShown(report.code))
-        env_.events.taskEvent(event_, report.type);
 }
 
 bool FileLink::reportAndContinue(const LinkReport& report)

@@ -154,7 +154,7 @@ void CopyRuntime::startLinks()
     links_ = std::make_unique<LinkTable>(LinkTableContext{
         socketFactory_, udtBridge_, udtBridge_, clock_, eventLoop_, copy_.neighbours(), streams_, eventLog_,
         windowModel_, [engine] { return (*engine)(); }, [this] { return copy_.settings().uploadLimit; },
-        FolderTaskTables{&windowModel_.listings(), &hashes_}});
+        FolderTaskTables{&windowModel_.listings(), &hashes_, &stagedFiles_}});
     udtBridge_.attachLinks(links_.get());
     applyRoots();
     if (!links_->startListening())

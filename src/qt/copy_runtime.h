@@ -16,6 +16,7 @@
 #include "discovery/discovery_endpoint.h"
 #include "discovery/relaying_socket.h"
 #include "link/link_table.h"
+#include "link/staged_file_finisher.h"
 #include "link/stream_table.h"
 #include "qt/home_paths.h"
 #include "qt/linux_platform.h"
@@ -142,6 +143,8 @@ private:
     std::unique_ptr<RelayingSocket> relayingSocket_;
     std::unique_ptr<UdtTransport> udt_;
     CGuardianUDT udtWorker_;
+    // Outlives the links that hand it their files, and ends before the event loop it reports to.
+    StagedFileFinisher stagedFiles_{eventLoop_, SerialWorker::Mode::Thread};
     std::unique_ptr<LinkTable> links_;
     std::unique_ptr<DiscoveryEndpoint> discovery_;
     std::unique_ptr<CCloudLink> feedWorker_;

@@ -123,6 +123,19 @@ bool PosixFile::sync()
     return isOpen() && ::fsync(fd_) == 0;
 }
 
+bool PosixFile::syncFileSystem()
+{
+    return isOpen() && ::syncfs(fd_) == 0;
+}
+
+std::optional<std::uint64_t> PosixFile::fileSystem() const
+{
+    struct stat st {};
+    if (!isOpen() || ::fstat(fd_, &st) != 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_dev);
+}
+
 bool syncFolder(const std::filesystem::path& folder)
 {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

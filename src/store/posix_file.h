@@ -43,6 +43,10 @@ public:
     // Data (and the metadata needed to read it back) reaches the disk.
     bool syncData();
     bool sync();
+    // Everything written to the file system holding the file reaches the disk, other files too.
+    bool syncFileSystem();
+    // The file system holding the file.
+    std::optional<std::uint64_t> fileSystem() const;
 
 private:
     explicit PosixFile(int fd) : fd_(fd) {}

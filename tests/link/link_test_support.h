@@ -11,6 +11,7 @@
 
 #include "common/event_loop.h"
 #include "link/link_table.h"
+#include "link/staged_file_finisher.h"
 #include "link_socket_fakes.h"
 #include "store/file_info_source.h"
 #include "store/listing_cache.h"
@@ -111,7 +112,7 @@ public:
         : sockets_(std::move(sockets)), neighbours(clock, hostRecord(address, seed)), resume(home / "resume"),
           streams(resume), links({*sockets_, datagrams, connector, clock, loop, neighbours, streams, log, sink,
                                   [] { return std::uint32_t{0x5A5A1234}; }, [this] { return uploadLimit; },
-                                  FolderTaskTables{&listings, &hashes}})
+                                  FolderTaskTables{&listings, &hashes, &finisher}})
     {
         std::filesystem::create_directories(home);
         log.open(home / "EVT.TXT");
@@ -185,6 +186,7 @@ public:
     ListingCache listings;
     UnknownFileInfo noFileInfo;
     ShareHashTable hashes{noFileInfo, [] { return std::string(); }};
+    StagedFileFinisher finisher{loop, SerialWorker::Mode::Inline};
     LinkTable links;
 };
 
