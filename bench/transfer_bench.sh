@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Download speed of Vandry beside curl fetching the same file from nginx, in one run:
 #   (a) on loopback; between two network namespaces joined by a user-space delay line with
-#   (b) 10 ms round trip, (c) 50 ms, (d) 10 ms and 1% loss in each direction.
+#   (b) 10 ms round trip, (c) 50 ms, (d) 10 ms and 1% loss in each direction, (e) 10 ms with
+#   each direction held to 80 Mbit/s, a home line's rate.
 # Each download is written to disk and checked byte for byte. Prints MB/s, the ratio
 # Vandry/curl, and the CPU seconds per GiB of each side (requester + sharer).
 # Usage (as root): bench/transfer_bench.sh [SIZE_MIB [CASE...]]   (1024 MiB and every case by
-# default; cases: loopback, 10ms, 50ms, 10ms-loss)
+# default; cases: loopback, 10ms, 50ms, 10ms-loss, 10ms-80mbit)
 #   or: bench/transfer_bench.sh --files COUNT KIB [CASE...]: the share
 # holds a folder of COUNT files of KIB KiB instead: curl fetches them one after another over one
 # connection, Vandry downloads the folder.
@@ -94,6 +95,12 @@ make_line() {
   ip -n "$ns_a" route add default via 198.18.200.2
   ip -n "$ns_b" route add default via 198.18.200.1
   address_a=198.18.200.1
+  # The delay line has no rate of its own: a token bucket on each side's device sets one.
+  if [ -n "${3:-}" ]; then
+    for ns in "$ns_a" "$ns_b"; do
+      ip netns exec "$ns" tc qdisc add dev "${tag}t${ns: -1}" root tbf rate "$3" burst 64kb latency 100ms
+    done
+  fi
 }
 
 nginx_rate() {
@@ -215,6 +222,7 @@ for case in "${cases[@]}"; do
     10ms) make_line 5000 0 ;;
     50ms) make_line 25000 0 ;;
     10ms-loss) make_line 5000 10000 ;;
+    10ms-80mbit) make_line 5000 0 80mbit ;;
     *) echo "transfer_bench: no case $case" >&2; exit 2 ;;
   esac
   nginx_rate

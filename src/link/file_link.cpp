@@ -129,8 +129,9 @@ void FileLink::onTransferEnd(bool success)
     // A sharer's transfer ends when the requester goes away.
     if (stream_.mode() == StreamMode::Read)
         return;
+    // Only a file that ended whole is done: a map that made no sense ends a transfer too.
     if (dirMode_)
-        onFolderFileEnd(success);
+        onFolderFileEnd(success && event_.code == kReportTransferEnded.code);
     else
         resetLink();
 }

@@ -340,16 +340,15 @@ void FileLink::askAheadForNextFile()
             return;
         if (canAskBlocksAhead(next.record)) {
             next.blocks = next.record.info.blockCount;
-            for (std::uint32_t block = 0; block < next.blocks && conversation == conversation_;
-                 block += kMaxBlocksPerRequest) {
+            for (std::uint32_t block = 0; block < next.blocks; block += kMaxBlocksPerRequest) {
                 const auto count =
                     static_cast<std::uint8_t>(std::min<std::uint32_t>(next.blocks - block, kMaxBlocksPerRequest));
                 sendMapFrame(BlockMap{}, kFrameBlocks, kSubBlockRequest, block, count);
+                if (conversation != conversation_)
+                    return; // the send failed and ended the conversation
                 requests_.sent(block, count, env_.transports.clock.tickMs());
                 ++next.requests;
             }
-            if (conversation != conversation_)
-                return;
         }
         askedAhead_.push_back(std::move(next));
     }

@@ -522,6 +522,26 @@ TEST_F(FolderDownloadTest, TheNextFilesAreAskedForWithTheirBlocksBeforeTheCurren
     EXPECT_LE(connectionsSoFar(), static_cast<std::size_t>(FileLink::kFolderFileLinks));
 }
 
+// A sharer whose map answer makes no sense ends the file's transfer; the file is not taken for
+// done, and the task does not finish without it.
+TEST_F(FolderDownloadTest, AFileWhoseSharerSendsAMapThatMakesNoSenseIsNotCountedDone)
+{
+    shared(*sharer, "album/only.bin", 3000);
+    network.onWrite = [](Ipv4 from, std::vector<std::uint8_t>& bytes) {
+        if (from == kSharerAddress && bytes.size() >= FrameHeader::kSize + 8 &&
+            bytes[FrameHeader::kTypeOffset] == 'D' && bytes[FrameHeader::kSubOffset] == 1) {
+            bytes[FrameHeader::kSize] = 5; // a range that starts after it ends
+            bytes[FrameHeader::kSize + 4] = 1;
+        }
+    };
+    downloadFolder("\\album\\", local("album/"));
+    ASSERT_TRUE(network.pump());
+    int done = -1;
+    EXPECT_EQ(requester->listings.progress(task, &done), 0);
+    EXPECT_EQ(done, 0);
+    EXPECT_FALSE(std::filesystem::exists(local("album/only.bin")));
+}
+
 TEST_F(FolderDownloadTest, NamesThatCannotBeLocalAreRefusedAndReportedAndTheRestArrives)
 {
     shared(*sharer, "album/good.bin", 3000);

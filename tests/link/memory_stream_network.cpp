@@ -53,8 +53,11 @@ std::int64_t MemoryStreamSocket::write(ByteSpan bytes)
     const auto other = end_->other.lock();
     if (!end_->open || !other)
         return -1;
-    end_->sent.insert(end_->sent.end(), bytes.begin(), bytes.end());
-    network_.post([other, data = std::vector<std::uint8_t>(bytes.begin(), bytes.end())] {
+    std::vector<std::uint8_t> data(bytes.begin(), bytes.end());
+    if (network_.onWrite)
+        network_.onWrite(end_->address, data);
+    end_->sent.insert(end_->sent.end(), data.begin(), data.end());
+    network_.post([other, data = std::move(data)] {
         if (!other->open)
             return;
         other->inbox.insert(other->inbox.end(), data.begin(), data.end());

@@ -69,6 +69,8 @@ public:
     void post(std::function<void()> work) { queue_.push_back(std::move(work)); }
     // Runs before each delivery: a test lets time pass there, so that the wire takes time.
     std::function<void()> beforeDelivery;
+    // Sees, and may alter, each write a side at `from` makes: a test plays a peer that lies.
+    std::function<void(Ipv4 from, std::vector<std::uint8_t>& bytes)> onWrite;
     // Runs deliveries, and those they cause, until none is left or `done` holds; false when
     // `limit` deliveries were not enough.
     bool pump(const std::function<bool()>& done = {}, std::size_t limit = 10'000'000);
